@@ -42,7 +42,8 @@ struct StartUp {
 // Environment variables through which GTK or WebKit would open an inspector or a remote
 // debugging server; the program offers no developer tools by any path.
 void clear_inspector_environment() {
-    for (const char* name : {"GTK_DEBUG", "WEBKIT_INSPECTOR_SERVER", "WEBKIT_INSPECTOR_HTTP_SERVER"}) {
+    for (const char* name :
+         {"GTK_DEBUG", "WEBKIT_INSPECTOR_SERVER", "WEBKIT_INSPECTOR_HTTP_SERVER"}) {
         ::unsetenv(name);
     }
 }

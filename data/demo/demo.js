@@ -177,8 +177,8 @@
         } else {
             badge.className = 'badge badge-off';
             text.textContent = 'خارج از برنامهٔ میز کار';
-            document.getElementById('bridge-platform').textContent = 'در دسترس نیست';
-            document.getElementById('bridge-version').textContent = 'در دسترس نیست';
+            document.getElementById('bridge-platform').textContent = 'ناموجود';
+            document.getElementById('bridge-version').textContent = 'ناموجود';
         }
         for (const btn of document.querySelectorAll('.tools .btn')) btn.disabled = !b;
         if (!b) setStatus('این صفحه بیرون از برنامهٔ میز کار تارنو وسک باز شده است.', 'warn');

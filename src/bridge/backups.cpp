@@ -36,8 +36,7 @@ std::optional<std::string> write_backup_file(const std::string& folder, std::str
 void save_backup_file(const std::string& data_dir, std::string_view json) {
     std::string folder = backups_folder_path(data_dir);
     platform::create_dir_all(folder);
-    auto written =
-        write_backup_file(folder, json, platform::local_time_now(BACKUP_STAMP_FORMAT));
+    auto written = write_backup_file(folder, json, platform::local_time_now(BACKUP_STAMP_FORMAT));
     if (!written) return;
 
     DesktopConfig config = load_config(data_dir);

@@ -7,11 +7,14 @@
 // decoded one by one.
 #include "json/json_reader.hpp"
 
-#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <limits>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
@@ -51,42 +54,26 @@ inline int32_t hex4(const char* p) {
     return (a << 12) | (b << 8) | (c << 4) | d;
 }
 
+// What each simple escape stands for; 'u' is decoded apart, and 0 marks no escape.
+constexpr auto ESCAPED = [] {
+    struct Table {
+        char v[256];
+    } t{};
+    const char letters[] = "\"\\/bfnrt";
+    const char meanings[] = "\"\\/\b\f\n\r\t";
+    for (int i = 0; i < 8; ++i)
+        t.v[static_cast<Byte>(letters[i])] = meanings[i];
+    t.v['u'] = 'u';
+    return t;
+}();
+
 // Decodes the escape at src (src[0] is the backslash) to dst, which has room for 4 bytes.
 // Returns the byte after the escape, or nullptr when it is malformed.
-inline const char* decode_escape(const char* src, const char* end, char*& dst) {
+[[gnu::always_inline]] inline const char* decode_escape(const char* src, const char* end,
+                                                        char*& dst) {
     if (end - src < 2) return nullptr;
-    char simple;
-    switch (src[1]) {
-        case '"':
-            simple = '"';
-            break;
-        case '\\':
-            simple = '\\';
-            break;
-        case '/':
-            simple = '/';
-            break;
-        case 'b':
-            simple = '\b';
-            break;
-        case 'f':
-            simple = '\f';
-            break;
-        case 'n':
-            simple = '\n';
-            break;
-        case 'r':
-            simple = '\r';
-            break;
-        case 't':
-            simple = '\t';
-            break;
-        case 'u':
-            simple = 0;
-            break;
-        default:
-            return nullptr;
-    }
+    const char simple = ESCAPED.v[static_cast<Byte>(src[1])];
+    if (simple == 0) return nullptr;
     if (src[1] != 'u') {
         *dst++ = simple;
         return src + 2;
@@ -142,52 +129,6 @@ inline int utf8_length(const Byte* p, const Byte* end) {
     return 0;
 }
 
-// Decoded text is never longer than its source, so the output is sized from the source: by
-// doubling while the string is short, then once to the closing quotation mark.
-constexpr std::size_t SLACK = 32;  // a block store plus the longest escape output
-constexpr std::size_t FIND_END_AFTER = 4096;
-
-// The first quotation mark from `src` that no backslash escapes, or `end`.
-const char* find_string_end(const char* src, const char* end) {
-    const char* p = src;
-    for (;;) {
-        p = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
-        if (p == nullptr) return end;
-        const char* q = p;
-        while (q > src && q[-1] == '\\')
-            --q;
-        if ((p - q) % 2 == 0) return p;
-        ++p;
-    }
-}
-
-struct Output {
-    std::string& out;
-    char* dst;
-    char* limit;  // the output may be written up to here
-
-    char* begin() { return out.data(); }
-
-    // Makes room for at least SLACK bytes at dst; `src` is where the source is read.
-    void grow(const char* src, const char* end) {
-        const std::size_t used = static_cast<std::size_t>(dst - begin());
-        const std::size_t rest = static_cast<std::size_t>(end - src);
-        std::size_t size;
-        if (used < FIND_END_AFTER) {
-            size = std::min(std::max<std::size_t>(2 * out.size(), 64), used + rest + SLACK);
-        } else {
-            size = used + static_cast<std::size_t>(find_string_end(src, end) - src) + SLACK;
-        }
-        if (size < used + SLACK) size = used + rest + SLACK;  // unreachable with valid input
-        out.resize(size);
-        dst = begin() + used;
-        limit = begin() + out.size();
-    }
-    bool room() const { return static_cast<std::size_t>(limit - dst) >= SLACK; }
-
-    void finish() { out.resize(static_cast<std::size_t>(dst - begin())); }
-};
-
 #ifdef TARNO_VESK_JSON_SSE2
 
 // The last bytes of the text are read through a copy padded with NULs, which stop any string.
@@ -206,17 +147,78 @@ inline __m128i splat(int byte) {
     return _mm_set1_epi8(static_cast<char>(byte));
 }
 
-// What UTF-8 expects of the next block: continuation bytes at its first positions (bits 0..2)
-// and, for a lead byte that ended the last block, the range its second byte must be in.
-struct Utf8Carry {
-    uint32_t continuation = 0;
-    uint32_t after_e0 = 0, after_ed = 0, after_f0 = 0, after_f4 = 0;
+// The first quotation mark from `src` that no backslash escapes, or `end`. Only sizes the
+// output: decoding finds the same mark whenever the escapes before it are valid.
+const char* find_string_end(const char* src, const char* end) {
+    const __m128i quote = splat('"');
+    for (const char* block = src; block < end; block += 16) {
+        uint32_t quotes = mask_of(_mm_cmpeq_epi8(load_block(block, end), quote));
+        while (quotes != 0) {
+            const char* p = block + __builtin_ctz(quotes);
+            quotes &= quotes - 1;
+            const char* q = p;
+            while (q > src && q[-1] == '\\')
+                --q;
+            if ((p - q) % 2 == 0) return p;
+        }
+    }
+    return end;
+}
+
+// Asks for the big pages of memory the kernel can give to large blocks, before the block is
+// first written. A string of tens of megabytes otherwise costs a page fault per 4 KiB, which
+// on some virtual machines takes longer than decoding the text.
+void prefer_huge_pages(std::string& out) {
+#ifdef __linux__
+    constexpr std::uintptr_t HUGE_PAGE = std::uintptr_t{2} << 20;
+    if (out.capacity() < 4 * HUGE_PAGE) return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(out.data());
+    const std::uintptr_t first = (begin + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    const std::uintptr_t last = (begin + out.capacity()) & ~(HUGE_PAGE - 1);
+    // Only a hint: where it is refused, the pages are simply small.
+    madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+#else
+    (void)out;
+#endif
+}
+
+// Decoding goes through a small buffer that stays in cache, and the string is written once,
+// in bulk. It is sized the first time the buffer fills, from the source up to the closing
+// quotation mark (decoded text is never longer than its source): writing into a string
+// resized ahead would touch all of its memory twice.
+constexpr std::size_t CHUNK = 16 * 1024;
+constexpr std::size_t SLACK = 32;  // a block store plus the longest escape output
+
+struct Output {
+    std::string& out;
+    char* const chunk;
+    char* dst = chunk;
+
+    bool room() const { return static_cast<std::size_t>(dst - chunk) <= CHUNK - SLACK; }
+
+    void flush(const char* src, const char* end) {
+        const std::size_t used = static_cast<std::size_t>(dst - chunk);
+        if (out.empty()) {
+            out.reserve(used + static_cast<std::size_t>(find_string_end(src, end) - src));
+            prefer_huge_pages(out);
+        }
+        out.append(chunk, used);
+        dst = chunk;
+    }
+    void finish() { out.append(chunk, static_cast<std::size_t>(dst - chunk)); }
 };
 
-// Checks the UTF-8 in the block's first bytes (`region`, a bit per byte). With a full
-// region, sequences may run on into the next block through `carry`; otherwise they must
-// end inside the region.
-inline bool valid_utf8(__m128i v, uint32_t high, uint32_t region, Utf8Carry& carry) {
+// What UTF-8 expects of the start of the next block, as left by sequences that run on past
+// the end of this one: continuation bytes at the positions in bits 0..2, and in bits 8..11 a
+// narrower range for the byte at position 0 when it follows E0, ED, F0 or F4.
+using Utf8Carry = uint32_t;
+constexpr int AFTER_E0 = 8, AFTER_ED = 9, AFTER_F0 = 10, AFTER_F4 = 11;
+
+// Checks the UTF-8 in the block's first bytes (`region`, a bit per byte; `high` marks bytes
+// >= 0x80). With a full region sequences may run on into the next block through `carry`;
+// otherwise they must end inside the region.
+[[gnu::always_inline]] inline bool valid_utf8(__m128i v, uint32_t high, uint32_t region,
+                                              Utf8Carry& carry) {
     high &= region;
     // Bytes >= 0x80 are negative as signed, and ordered the same way among themselves.
     const uint32_t cont = mask_of(_mm_cmplt_epi8(v, splat(0xC0))) & region;
@@ -225,35 +227,32 @@ inline bool valid_utf8(__m128i v, uint32_t high, uint32_t region, Utf8Carry& car
     const uint32_t ge_f0 = mask_of(_mm_cmpgt_epi8(v, splat(0xEF))) & high;
     const uint32_t ge_f5 = mask_of(_mm_cmpgt_epi8(v, splat(0xF4))) & high;
     const uint32_t bad_byte = (high & ~cont & ~ge_c2) | ge_f5;  // C0, C1, F5..FF
-    const uint32_t expected = (ge_c2 << 1) | (ge_e0 << 2) | (ge_f0 << 3) | carry.continuation;
+    const uint32_t expected = (ge_c2 << 1) | (ge_e0 << 2) | (ge_f0 << 3) | (carry & 7);
 
-    // Lead bytes that narrow the range of their second byte.
+    // Lead bytes that narrow the range of their second byte; rare outside three- and
+    // four-byte text.
     uint32_t bad_second = 0;
     uint32_t e0 = 0, ed = 0, f0 = 0, f4 = 0;
-    if ((ge_e0 | carry.after_e0 | carry.after_ed | carry.after_f0 | carry.after_f4) != 0) {
+    if ((ge_e0 | (carry >> AFTER_E0)) != 0) {
         e0 = mask_of(_mm_cmpeq_epi8(v, splat(0xE0)));
         ed = mask_of(_mm_cmpeq_epi8(v, splat(0xED)));
         f0 = mask_of(_mm_cmpeq_epi8(v, splat(0xF0)));
         f4 = mask_of(_mm_cmpeq_epi8(v, splat(0xF4)));
         const uint32_t below_90 = mask_of(_mm_cmplt_epi8(v, splat(0x90)));
         const uint32_t below_a0 = mask_of(_mm_cmplt_epi8(v, splat(0xA0)));
-        bad_second = (((e0 << 1) | carry.after_e0) & below_a0) |
-                     (((ed << 1) | carry.after_ed) & cont & ~below_a0) |
-                     (((f0 << 1) | carry.after_f0) & below_90) |
-                     (((f4 << 1) | carry.after_f4) & cont & ~below_90);
+        bad_second = (((e0 << 1) | ((carry >> AFTER_E0) & 1)) & below_a0) |
+                     (((ed << 1) | ((carry >> AFTER_ED) & 1)) & cont & ~below_a0) |
+                     (((f0 << 1) | ((carry >> AFTER_F0) & 1)) & below_90) |
+                     (((f4 << 1) | ((carry >> AFTER_F4) & 1)) & cont & ~below_90);
     }
 
     if (region == 0xFFFF) {
-        const bool ok = bad_byte == 0 && (expected & 0xFFFF) == cont && (bad_second & 0xFFFF) == 0;
-        carry.continuation = expected >> 16;
-        carry.after_e0 = e0 >> 15;
-        carry.after_ed = ed >> 15;
-        carry.after_f0 = f0 >> 15;
-        carry.after_f4 = f4 >> 15;
-        return ok;
+        carry = (expected >> 16) | ((e0 >> 15) << AFTER_E0) | ((ed >> 15) << AFTER_ED) |
+                ((f0 >> 15) << AFTER_F0) | ((f4 >> 15) << AFTER_F4);
+        return (bad_byte | ((expected & 0xFFFF) ^ cont) | (bad_second & 0xFFFF)) == 0;
     }
-    carry = Utf8Carry{};
-    return bad_byte == 0 && cont == expected && (bad_second & region) == 0;
+    carry = 0;
+    return (bad_byte | (expected ^ cont) | (bad_second & region)) == 0;
 }
 
 #endif  // TARNO_VESK_JSON_SSE2
@@ -319,7 +318,7 @@ bool read_string(std::string_view text, std::size_t& pos, std::string& out) {
         const uint32_t special = specials(v, high);
         if (special != 0) {
             const int i = __builtin_ctz(special);
-            Utf8Carry carry;
+            Utf8Carry carry = 0;
             if (src + i < end && src[i] == '"' &&
                 (high == 0 || valid_utf8(v, high, (1u << i) - 1, carry))) {
                 out.assign(src, static_cast<std::size_t>(i));
@@ -330,43 +329,55 @@ bool read_string(std::string_view text, std::size_t& pos, std::string& out) {
     }
 
     out.clear();
-    Output o{out, out.data(), out.data()};
-    Utf8Carry carry;
+    alignas(16) char chunk[CHUNK];
+    Output o{out, chunk};
+    Utf8Carry carry = 0;
     for (;;) {
-        if (!o.room()) o.grow(src, end);
-        const __m128i v = load_block(src, end);
+        if (!o.room()) o.flush(src, end);
+        const char* const block = src;
+        const __m128i v = load_block(block, end);
         _mm_storeu_si128(reinterpret_cast<__m128i*>(o.dst), v);
-        uint32_t high;
-        const uint32_t special = specials(v, high);
+        const uint32_t high = mask_of(v);
+        // The whole block is checked at once; escapes cannot hide a fault, being ASCII. A fault
+        // may lie past the closing quotation mark, though, and then the string itself is
+        // fine: the exact path sorts that out, once.
+        if ((high | carry) != 0 && !valid_utf8(v, high, 0xFFFF, carry)) {
+            return read_string_portable(text, pos, out);
+        }
+        const uint32_t quotes = mask_of(_mm_cmpeq_epi8(v, quote));
+        const uint32_t backslashes = mask_of(_mm_cmpeq_epi8(v, backslash));
+        const uint32_t controls = mask_of(_mm_cmplt_epi8(v, space)) & ~high;
+        uint32_t special = quotes | backslashes | controls;
         if (special == 0) {
-            if ((high | carry.continuation | carry.after_e0 | carry.after_ed | carry.after_f0 |
-                 carry.after_f4) != 0 &&
-                !valid_utf8(v, high, 0xFFFF, carry)) {
-                return false;
-            }
             src += 16;
             o.dst += 16;
             continue;
         }
-        const int i = __builtin_ctz(special);
-        if ((high | carry.continuation) != 0 && !valid_utf8(v, high, (1u << i) - 1, carry)) {
-            return false;
-        }
-        carry = Utf8Carry{};
-        src += i;
-        o.dst += i;
-        if (src >= end) return false;  // unterminated
-        if (*src == '"') {
-            o.finish();
-            pos = static_cast<std::size_t>(src + 1 - text.data());
-            return true;
-        }
-        if (*src != '\\') return false;  // a raw control character
-        // Escapes often come in runs (\u escapes of a whole word): take them together.
-        do {
+        // Take every special byte of the block from the masks, without scanning it again.
+        for (;;) {
+            const int i = __builtin_ctz(special);
+            o.dst += block + i - src;
+            src = block + i;
+            const uint32_t bit = 1u << i;
+            if (quotes & bit) {
+                o.finish();
+                pos = static_cast<std::size_t>(src + 1 - text.data());
+                return true;
+            }
+            if (!(backslashes & bit)) return false;  // a raw control character, or the end
             src = decode_escape(src, end, o.dst);
             if (src == nullptr) return false;
-        } while (src < end && *src == '\\' && o.room());
+            // An escape that reaches past the block leaves no sequence open: its bytes are
+            // ASCII, so `carry` is empty then.
+            if (src >= block + 16) break;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o.dst), load_block(src, end));
+            special &= ~0u << (src - block);
+            if (special == 0) {
+                o.dst += block + 16 - src;
+                src = block + 16;
+                break;
+            }
+        }
     }
 }
 

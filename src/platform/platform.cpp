@@ -172,8 +172,7 @@ constexpr unsigned MAX_NAME_ATTEMPTS = 100000;
 
 }  // namespace
 
-std::optional<std::string> publish_new_file(const std::string& folder,
-                                            std::string_view temp_prefix,
+std::optional<std::string> publish_new_file(const std::string& folder, std::string_view temp_prefix,
                                             std::string_view bytes,
                                             const std::function<std::string(unsigned)>& name_for) {
     std::string base = folder;
@@ -229,7 +228,7 @@ void remove_stale_temp_files(const std::string& folder, std::string_view temp_pr
 
 std::string local_time_now(const char* pattern) {
     std::time_t now = std::time(nullptr);
-    std::tm local {};
+    std::tm local{};
     ::localtime_r(&now, &local);
     char text[64];
     size_t n = std::strftime(text, sizeof text, pattern, &local);
@@ -256,7 +255,8 @@ bool start_detached(const std::string& program, const std::vector<std::string>& 
     // calls are allowed, as the GTK process has other threads.
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
-    for (const auto& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& arg : args)
+        argv.push_back(const_cast<char*>(arg.c_str()));
     argv.push_back(nullptr);
 
     // The intermediate child starts the program and exits at once; waiting for it is short,

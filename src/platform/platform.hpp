@@ -43,8 +43,7 @@ bool rename_replacing(const std::string& from, const std::string& to);
 // stable storage and then renamed to `name_for(0)`, or `name_for(1)`, ... when a name is
 // taken. The temporary file stays locked until then, so that remove_stale_temp_files can tell
 // it from one left by a process that died. Returns the final path; on failure no file is left.
-std::optional<std::string> publish_new_file(const std::string& folder,
-                                            std::string_view temp_prefix,
+std::optional<std::string> publish_new_file(const std::string& folder, std::string_view temp_prefix,
                                             std::string_view bytes,
                                             const std::function<std::string(unsigned)>& name_for);
 

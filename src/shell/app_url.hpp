@@ -10,7 +10,8 @@
 namespace tarno_vesk {
 
 inline constexpr const char* APP_URL_VARIABLE = "TARNO_VESK_URL";
-inline constexpr const char* DEFAULT_APP_URL = "https://tarnovesk.quillmere.com/app?desktop=windows";
+inline constexpr const char* DEFAULT_APP_URL =
+    "https://tarnovesk.quillmere.com/app?desktop=windows";
 
 // The rule: a non-blank variable wins as it is; otherwise a non-blank stored address as it
 // is; otherwise the default. `stored_url` is only called when the variable does not decide.

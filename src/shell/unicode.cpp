@@ -38,7 +38,8 @@ bool decode_at(std::string_view text, size_t i, char32_t& c, size_t& length) {
 // The start of the last character of text[0, end), for trimming from the right.
 size_t last_char_start(std::string_view text, size_t end) {
     size_t i = end - 1;
-    while (i > 0 && end - i < 4 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) --i;
+    while (i > 0 && end - i < 4 && (static_cast<unsigned char>(text[i]) & 0xC0) == 0x80)
+        --i;
     return i;
 }
 
@@ -46,9 +47,20 @@ size_t last_char_start(std::string_view text, size_t end) {
 
 bool is_white_space(char32_t c) {
     switch (c) {
-        case 0x09: case 0x0A: case 0x0B: case 0x0C: case 0x0D: case 0x20:
-        case 0x85: case 0xA0: case 0x1680:
-        case 0x2028: case 0x2029: case 0x202F: case 0x205F: case 0x3000:
+        case 0x09:
+        case 0x0A:
+        case 0x0B:
+        case 0x0C:
+        case 0x0D:
+        case 0x20:
+        case 0x85:
+        case 0xA0:
+        case 0x1680:
+        case 0x2028:
+        case 0x2029:
+        case 0x202F:
+        case 0x205F:
+        case 0x3000:
             return true;
         default:
             return c >= 0x2000 && c <= 0x200A;
@@ -73,7 +85,9 @@ std::string_view trim_white_space(std::string_view text) {
     return text.substr(begin, end - begin);
 }
 
-bool is_blank(std::string_view text) { return trim_white_space(text).empty(); }
+bool is_blank(std::string_view text) {
+    return trim_white_space(text).empty();
+}
 
 bool is_valid_utf8(std::string_view text) {
     char32_t c;

@@ -44,7 +44,9 @@ void on_script_message(WebKitUserContentManager*, JSCValue* value, gpointer web_
 }
 
 // New windows never open: the request yields no view and the navigation is ignored.
-GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction*, gpointer) { return nullptr; }
+GtkWidget* on_create(WebKitWebView*, WebKitNavigationAction*, gpointer) {
+    return nullptr;
+}
 
 gboolean on_decide_policy(WebKitWebView*, WebKitPolicyDecision* decision,
                           WebKitPolicyDecisionType type, gpointer) {
@@ -94,7 +96,8 @@ std::string preferred_language() {
         if (tag == "C" || tag == "POSIX" || tag.find_first_of(".@") != std::string::npos) {
             continue;
         }
-        for (char& c : tag) c = c == '_' ? '-' : c;
+        for (char& c : tag)
+            c = c == '_' ? '-' : c;
         return tag;
     }
     return {};
@@ -103,14 +106,15 @@ std::string preferred_language() {
 void add_script(WebKitUserContentManager* manager, std::string_view source, bool main_frame_only,
                 const char* world) {
     std::string text(source);
-    auto frames =
-        main_frame_only ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
-    WebKitUserScript* script = world == nullptr
-        ? webkit_user_script_new(text.c_str(), frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-                                 nullptr, nullptr)
-        : webkit_user_script_new_for_world(text.c_str(), frames,
-                                           WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, world,
-                                           nullptr, nullptr);
+    auto frames = main_frame_only ? WEBKIT_USER_CONTENT_INJECT_TOP_FRAME
+                                  : WEBKIT_USER_CONTENT_INJECT_ALL_FRAMES;
+    WebKitUserScript* script =
+        world == nullptr
+            ? webkit_user_script_new(text.c_str(), frames,
+                                     WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr)
+            : webkit_user_script_new_for_world(text.c_str(), frames,
+                                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, world,
+                                               nullptr, nullptr);
     webkit_user_content_manager_add_script(manager, script);
     webkit_user_script_unref(script);
 }
@@ -148,8 +152,8 @@ WebKitWebView* create_web_view(const MainWindow& main, WebViewConfig config, std
     webkit_settings_set_javascript_can_open_windows_automatically(settings.get(), FALSE);
 
     // Autoplay needs the site policy as well as the setting.
-    auto policies = adopt(webkit_website_policies_new_with_policies(
-        "autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
+    auto policies = adopt(
+        webkit_website_policies_new_with_policies("autoplay", WEBKIT_AUTOPLAY_ALLOW, nullptr));
 
     auto content = adopt(webkit_user_content_manager_new());
     if (!webkit_user_content_manager_register_script_message_handler(
@@ -163,13 +167,12 @@ WebKitWebView* create_web_view(const MainWindow& main, WebViewConfig config, std
         add_script(content.get(), script.source, script.main_frame_only, nullptr);
     }
 
-    auto* web_view = WEBKIT_WEB_VIEW(g_object_new(
-        WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(), "network-session", session.get(),
-        "settings", settings.get(), "user-content-manager", content.get(), "website-policies",
-        policies.get(), nullptr));
+    auto* web_view = WEBKIT_WEB_VIEW(
+        g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context.get(), "network-session",
+                     session.get(), "settings", settings.get(), "user-content-manager",
+                     content.get(), "website-policies", policies.get(), nullptr));
 
-    auto* state = new WebViewState{std::move(config.message_handler), config.address,
-                                   main.content};
+    auto* state = new WebViewState{std::move(config.message_handler), config.address, main.content};
     g_object_set_data_full(G_OBJECT(web_view), "tarno-vesk-state", state,
                            [](gpointer p) { delete static_cast<WebViewState*>(p); });
     g_signal_connect_object(content.get(), "script-message-received::ipc",

@@ -22,7 +22,7 @@ using test::write_file;
 
 // A stand-in file manager first on PATH that records its arguments, one per line.
 class ShowBackupsFolder : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::string saved_path = std::getenv("PATH") ? std::getenv("PATH") : "";
     std::string record = dir.join("record");

@@ -22,8 +22,7 @@ using test::write_file;
 TEST(BackupFileName, StampAndCounter) {
     EXPECT_EQ(backup_file_name("20250101-093000", 0), "tarno-vesk-backup-20250101-093000.json");
     EXPECT_EQ(backup_file_name("20250101-093000", 1), "tarno-vesk-backup-20250101-093000-1.json");
-    EXPECT_EQ(backup_file_name("20250101-093000", 12),
-              "tarno-vesk-backup-20250101-093000-12.json");
+    EXPECT_EQ(backup_file_name("20250101-093000", 12), "tarno-vesk-backup-20250101-093000-12.json");
     EXPECT_EQ(backups_folder_path("/d"), "/d/backups");
     EXPECT_EQ(backups_folder_path("/d/"), "/d/backups");
 }
@@ -72,7 +71,7 @@ TEST(WriteBackupFile, StaleTemporaryFilesGoButOnesInUseStay) {
 }
 
 class SaveBackupFile : public ::testing::Test {
-protected:
+  protected:
     TempDir dir;
     std::string data() const { return dir.join("data"); }
     std::string config_text() const { return read_file(dir.join("data/config.json")); }
@@ -83,8 +82,7 @@ TEST_F(SaveBackupFile, WritesTheTextUnchangedAndListsThePath) {
     save_backup_file(data(), json);  // creates the data directory and the folder too
     auto names = list_dir(data() + "/backups");
     ASSERT_EQ(names.size(), 1u);
-    EXPECT_TRUE(std::regex_match(names[0],
-                                 std::regex(R"(tarno-vesk-backup-\d{8}-\d{6}\.json)")));
+    EXPECT_TRUE(std::regex_match(names[0], std::regex(R"(tarno-vesk-backup-\d{8}-\d{6}\.json)")));
     const std::string path = data() + "/backups/" + names[0];
     EXPECT_EQ(read_file(path), json);
     EXPECT_EQ(load_config(data()), (DesktopConfig{std::nullopt, {path}}));
@@ -93,7 +91,8 @@ TEST_F(SaveBackupFile, WritesTheTextUnchangedAndListsThePath) {
 TEST_F(SaveBackupFile, KeepsTheThirtyNewestEntriesAndEveryFile) {
     save_backup_file(data(), "0");  // creates the folder
     DesktopConfig config{"https://kept.example", {}};
-    for (int i = 0; i < 30; ++i) config.backups.push_back("old-" + std::to_string(i));
+    for (int i = 0; i < 30; ++i)
+        config.backups.push_back("old-" + std::to_string(i));
     save_config(data(), config);
 
     save_backup_file(data(), "31st");
@@ -107,10 +106,12 @@ TEST_F(SaveBackupFile, KeepsTheThirtyNewestEntriesAndEveryFile) {
 }
 
 TEST_F(SaveBackupFile, ManySavesInOneSecondAreAllKept) {
-    for (int i = 0; i < 5; ++i) save_backup_file(data(), std::to_string(i));
+    for (int i = 0; i < 5; ++i)
+        save_backup_file(data(), std::to_string(i));
     DesktopConfig config = load_config(data());
     ASSERT_EQ(config.backups.size(), 5u);
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(read_file(config.backups[i]), std::to_string(i));
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(read_file(config.backups[i]), std::to_string(i));
 }
 
 TEST_F(SaveBackupFile, AFailedWriteLeavesTheSettingsAlone) {

@@ -33,7 +33,8 @@ TEST(AcceptedServerUrl, TrimmedHttpOrHttpsWithAHost) {
         {"   ", std::nullopt},
         {"http://shop example/", std::nullopt},
     };
-    for (const auto& c : cases) EXPECT_EQ(accepted_server_url(c.url), c.stored) << c.url;
+    for (const auto& c : cases)
+        EXPECT_EQ(accepted_server_url(c.url), c.stored) << c.url;
 }
 
 TEST(StoreServerUrl, KeepsTheBackupListAndReplacesTheAddress) {

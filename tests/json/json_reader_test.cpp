@@ -345,6 +345,8 @@ TEST(JsonString, FragmentAtEveryBlockOffset) {
                 for (const std::size_t after : {0, 1, 5, 17, 40}) {
                     expect_decoders_agree(body + std::string(after, 'b') + "\"");
                     expect_decoders_agree(body + std::string(after, 'b') + "\"tail");
+                    // What follows the string is not the string's fault.
+                    expect_decoders_agree(body + std::string(after, 'b') + "\"\xC3(");
                 }
                 expect_decoders_agree(body);  // unterminated
             }

@@ -57,7 +57,8 @@ TEST(LocalTime, FormatsWithThePattern) {
 
 TEST(FindProgram, SearchesAbsoluteEntriesInOrder) {
     TempDir dir;
-    for (const char* sub : {"a", "b", "c"}) ::mkdir(dir.join(sub).c_str(), 0700);
+    for (const char* sub : {"a", "b", "c"})
+        ::mkdir(dir.join(sub).c_str(), 0700);
     write_file(dir.join("b/tool"), "");
     write_file(dir.join("c/tool"), "");
     ::chmod(dir.join("c/tool").c_str(), 0755);  // b's copy is not executable

@@ -45,7 +45,7 @@ TEST(ParseConfig, RejectedFiles) {
     const char* cases[] = {
         "",
         "   \n",
-        "\xEF\xBB\xBF{\"backups\":[]}",          // byte-order mark
+        "\xEF\xBB\xBF{\"backups\":[]}",           // byte-order mark
         "{\"app_url\":\"\xC3\",\"backups\":[]}",  // invalid UTF-8
         R"({"app_url":"x"})",                     // backups missing
         R"({})",
@@ -75,9 +75,11 @@ TEST(ParseConfig, RejectedFiles) {
         R"(["x",[1]])",
         R"("x")",
         R"(null)",
-        R"({"backups":[]})" "\xC2\xA0",
+        R"({"backups":[]})"
+        "\xC2\xA0",
     };
-    for (const char* text : cases) EXPECT_FALSE(parse_config(text)) << text;
+    for (const char* text : cases)
+        EXPECT_FALSE(parse_config(text)) << text;
 }
 
 TEST(FormatConfig, ByteExactLayout) {

@@ -48,7 +48,7 @@ TEST(ResolveDataDir, FirstMatchingRuleWins) {
 
 // The Linux lookups behind the rule, over a controlled environment.
 class PerUserFolders : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         for (const char* name : {"HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME", DATA_DIR_VARIABLE}) {
             const char* value = std::getenv(name);
@@ -58,8 +58,10 @@ protected:
     }
     void TearDown() override {
         for (const auto& [name, value] : saved_) {
-            if (value) ::setenv(name.c_str(), value->c_str(), 1);
-            else ::unsetenv(name.c_str());
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
         }
     }
     std::vector<std::pair<std::string, std::optional<std::string>>> saved_;

@@ -26,7 +26,8 @@ TEST(WebAddress, AbsoluteUri) {
         {"http://a/<script>", false},
         {"http://a/\xff", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(is_absolute_uri(c.text), c.absolute) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(is_absolute_uri(c.text), c.absolute) << c.text;
 }
 
 TEST(WebAddress, WebServerNeedsHttpSchemeAndHost) {
@@ -50,7 +51,8 @@ TEST(WebAddress, WebServerNeedsHttpSchemeAndHost) {
         {"ftp://shop.example", false},
         {"http:shop.example", false},
     };
-    for (const auto& c : cases) EXPECT_EQ(is_web_server_address(c.text), c.accepted) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(is_web_server_address(c.text), c.accepted) << c.text;
 }
 
 }  // namespace

@@ -271,6 +271,10 @@ bool send_key(XDisplay* display, XWindow window, XKeySym keysym,
               const std::vector<XKeySym>& modifiers = {});
 // Whether a window manager has announced itself on the root window.
 bool window_manager_running(XDisplay* display);
+// Maps a throwaway window until the window manager has mapped it (re-asking every
+// 0.5 s), then destroys it: proof that the manager handles map requests by now.
+bool window_manager_maps_windows(XDisplay* display,
+                                 std::chrono::milliseconds timeout = kDefaultTimeout);
 
 // Best-effort PNG of the whole screen of `display_name` (imagemagick's `import`, else
 // xwd + convert). False if no tool worked.

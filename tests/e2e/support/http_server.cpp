@@ -23,7 +23,7 @@ constexpr std::size_t kMaxRequestHead = 64 * 1024;
 constexpr auto kIdleTimeout = std::chrono::seconds(20);
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -32,22 +32,32 @@ public:
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
 std::string status_text(int status) {
     switch (status) {
-        case 200: return "OK";
-        case 204: return "No Content";
-        case 301: return "Moved Permanently";
-        case 302: return "Found";
-        case 400: return "Bad Request";
-        case 403: return "Forbidden";
-        case 404: return "Not Found";
-        case 405: return "Method Not Allowed";
-        case 500: return "Internal Server Error";
-        default: return "Status";
+        case 200:
+            return "OK";
+        case 204:
+            return "No Content";
+        case 301:
+            return "Moved Permanently";
+        case 302:
+            return "Found";
+        case 400:
+            return "Bad Request";
+        case 403:
+            return "Forbidden";
+        case 404:
+            return "Not Found";
+        case 405:
+            return "Method Not Allowed";
+        case 500:
+            return "Internal Server Error";
+        default:
+            return "Status";
     }
 }
 
@@ -180,10 +190,10 @@ void HttpServer::set_handler(const std::string& path, Handler handler) {
     handlers_[path] = std::move(handler);
 }
 
-void HttpServer::set_content(const std::string& path, std::string content_type,
-                             std::string body) {
-    set_handler(path, [type = std::move(content_type), body = std::move(body)](
-                          const HttpRequest&) { return HttpResponse{200, type, body, {}}; });
+void HttpServer::set_content(const std::string& path, std::string content_type, std::string body) {
+    set_handler(path, [type = std::move(content_type), body = std::move(body)](const HttpRequest&) {
+        return HttpResponse{200, type, body, {}};
+    });
 }
 
 std::vector<std::string> HttpServer::requests() const {
@@ -270,7 +280,8 @@ void HttpServer::serve(int raw_fd) {
         out += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
         // Reload tests need every load to reach the server.
         out += "Cache-Control: no-store\r\n";
-        for (const auto& [name, value] : response.headers) out += name + ": " + value + "\r\n";
+        for (const auto& [name, value] : response.headers)
+            out += name + ": " + value + "\r\n";
         out += "Connection: close\r\n\r\n";
         if (request.method != "HEAD") out += response.body;
         if (send_all(fd.get(), out, stop_fd_, deadline)) ::shutdown(fd.get(), SHUT_WR);

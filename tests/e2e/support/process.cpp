@@ -20,7 +20,7 @@ namespace tarno_vesk::e2e {
 namespace {
 
 class SpawnFileActions {
-public:
+  public:
     SpawnFileActions() { check(posix_spawn_file_actions_init(&actions_), "file actions"); }
     ~SpawnFileActions() { posix_spawn_file_actions_destroy(&actions_); }
     SpawnFileActions(const SpawnFileActions&) = delete;
@@ -31,24 +31,24 @@ public:
         if (rc != 0) throw std::system_error(rc, std::generic_category(), "posix_spawn " + what);
     }
 
-private:
+  private:
     posix_spawn_file_actions_t actions_;
 };
 
 class SpawnAttr {
-public:
+  public:
     SpawnAttr() { SpawnFileActions::check(posix_spawnattr_init(&attr_), "attributes"); }
     ~SpawnAttr() { posix_spawnattr_destroy(&attr_); }
     SpawnAttr(const SpawnAttr&) = delete;
     SpawnAttr& operator=(const SpawnAttr&) = delete;
     posix_spawnattr_t* get() { return &attr_; }
 
-private:
+  private:
     posix_spawnattr_t attr_;
 };
 
 class Fd {
-public:
+  public:
     explicit Fd(int fd) : fd_(fd) {}
     ~Fd() {
         if (fd_ >= 0) ::close(fd_);
@@ -57,7 +57,7 @@ public:
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
 
-private:
+  private:
     int fd_;
 };
 
@@ -78,7 +78,8 @@ std::vector<std::string> build_environment(const EnvChanges& changes) {
     }
     std::vector<std::string> result;
     result.reserve(vars.size());
-    for (const auto& [name, value] : vars) result.push_back(name + "=" + value);
+    for (const auto& [name, value] : vars)
+        result.push_back(name + "=" + value);
     return result;
 }
 
@@ -125,9 +126,9 @@ Process::Process(std::vector<std::string> argv, const EnvChanges& env,
             // dup2 onto itself would keep close-on-exec set.
             throw std::invalid_argument("Process: fd mapping must move the descriptor");
         }
-        SpawnFileActions::check(posix_spawn_file_actions_adddup2(
-                                    actions.get(), mapping.inherited_fd, mapping.child_fd),
-                                "dup2");
+        SpawnFileActions::check(
+            posix_spawn_file_actions_adddup2(actions.get(), mapping.inherited_fd, mapping.child_fd),
+            "dup2");
     }
 
     SpawnAttr attr;
@@ -141,19 +142,21 @@ Process::Process(std::vector<std::string> argv, const EnvChanges& env,
         sigaddset(&defaults, sig);
     }
     SpawnFileActions::check(
-        posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
-                                                 POSIX_SPAWN_SETSIGDEF),
+        posix_spawnattr_setflags(
+            attr.get(), POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF),
         "flags");
     SpawnFileActions::check(posix_spawnattr_setpgroup(attr.get(), 0), "pgroup");
     SpawnFileActions::check(posix_spawnattr_setsigmask(attr.get(), &empty_mask), "sigmask");
     SpawnFileActions::check(posix_spawnattr_setsigdefault(attr.get(), &defaults), "sigdefault");
 
     std::vector<char*> argv_ptrs;
-    for (auto& arg : argv) argv_ptrs.push_back(arg.data());
+    for (auto& arg : argv)
+        argv_ptrs.push_back(arg.data());
     argv_ptrs.push_back(nullptr);
     auto env_strings = build_environment(env);
     std::vector<char*> env_ptrs;
-    for (auto& entry : env_strings) env_ptrs.push_back(entry.data());
+    for (auto& entry : env_strings)
+        env_ptrs.push_back(entry.data());
     env_ptrs.push_back(nullptr);
 
     pid_t pid = -1;
@@ -211,7 +214,9 @@ std::optional<int> Process::wait_for_exit(std::chrono::milliseconds timeout) {
     }
 }
 
-bool Process::running() { return !reap(WNOHANG); }
+bool Process::running() {
+    return !reap(WNOHANG);
+}
 
 void Process::kill(int sig) {
     if (pid_ > 0 && !reap(WNOHANG)) ::kill(pid_, sig);
@@ -221,8 +226,12 @@ void Process::kill_group(int sig) {
     if (pid_ > 0) ::kill(-pid_, sig);
 }
 
-std::string Process::read_stdout() const { return read_text_file(stdout_path_).value_or(""); }
+std::string Process::read_stdout() const {
+    return read_text_file(stdout_path_).value_or("");
+}
 
-std::string Process::read_stderr() const { return read_text_file(stderr_path_).value_or(""); }
+std::string Process::read_stderr() const {
+    return read_text_file(stderr_path_).value_or("");
+}
 
 }  // namespace tarno_vesk::e2e

@@ -13,8 +13,7 @@ namespace {
 bool sysctl_is_zero(const char* path) {
     auto text = read_text_file(path);
     if (!text) return false;  // absent on kernels without the knob
-    return text->find_first_not_of(" \t\n") != std::string::npos &&
-           std::stol(*text) == 0;
+    return text->find_first_not_of(" \t\n") != std::string::npos && std::stol(*text) == 0;
 }
 
 // unshare() of a user namespace fails in a multi-threaded process, so ask a fresh,
@@ -37,11 +36,11 @@ bool bwrap_works(std::string& why) {
         return false;
     }
     TempDir logs("tarno-vesk-bwrap");
-    Process bwrap({"bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc",
-                   "--unshare-user-try", "--unshare-pid", "--unshare-ipc", "--unshare-uts",
-                   "--unshare-net", "--unshare-cgroup-try", "--die-with-parent",
-                   "--new-session", "true"},
-                  {}, logs.path());
+    Process bwrap(
+        {"bwrap", "--ro-bind", "/", "/", "--dev", "/dev", "--proc", "/proc", "--unshare-user-try",
+         "--unshare-pid", "--unshare-ipc", "--unshare-uts", "--unshare-net", "--unshare-cgroup-try",
+         "--die-with-parent", "--new-session", "true"},
+        {}, logs.path());
     auto status = bwrap.wait_for_exit();
     if (status && WIFEXITED(*status) && WEXITSTATUS(*status) == 0) return true;
     why = "bwrap trial failed: " + bwrap.read_stderr();

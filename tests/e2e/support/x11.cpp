@@ -300,6 +300,30 @@ bool window_manager_running(XDisplay* display) {
     return self && *self == *child;
 }
 
+bool window_manager_maps_windows(XDisplay* display, std::chrono::milliseconds timeout) {
+    install_x_error_handler();
+    Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 16, 16, 0, 0,
+                                       0);
+    auto last_map = std::chrono::steady_clock::now();
+    XMapWindow(display, probe);
+    XFlush(display);
+    bool mapped = wait_until(
+        [&] {
+            if (window_viewable(display, probe)) return true;
+            if (std::chrono::steady_clock::now() - last_map > std::chrono::milliseconds(500)) {
+                // The earlier request may have been dropped; a new one is a new chance.
+                last_map = std::chrono::steady_clock::now();
+                XMapWindow(display, probe);
+                XFlush(display);
+            }
+            return false;
+        },
+        timeout, std::chrono::milliseconds(20));
+    XDestroyWindow(display, probe);
+    XSync(display, False);
+    return mapped;
+}
+
 bool screenshot(const std::string& display_name, const std::filesystem::path& out_png) {
     try {
         TempDir work("tarno-vesk-shot");

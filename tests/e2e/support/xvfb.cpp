@@ -159,6 +159,12 @@ void XvfbServer::start_window_manager(std::chrono::milliseconds timeout) {
         throw std::runtime_error("openbox did not start on " + display_ + ": " +
                                  openbox_->read_stderr());
     }
+    // openbox announces itself before it handles map requests, and one sent in that gap
+    // is lost for good; only a window it actually maps shows it is ready.
+    if (!window_manager_maps_windows(connection.get(), timeout)) {
+        throw std::runtime_error("openbox on " + display_ + " does not map windows: " +
+                                 openbox_->read_stderr());
+    }
 }
 
 XvfbServer::~XvfbServer() {

@@ -1,0 +1,293 @@
+// The real program in a real window under Xvfb, driven through local test pages; what it
+// does is read back from its data directory and from how the process ends.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "e2e/support/e2e_support.hpp"
+#include "settings/config.hpp"
+
+namespace tarno_vesk::e2e {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* WINDOW_TITLE = "تارنو وسک — حسابداری مغازه و انبارداری";
+constexpr int WINDOW_WIDTH = 1340;
+constexpr int WINDOW_HEIGHT = 860;
+constexpr int WINDOW_MIN_WIDTH = 980;
+constexpr int WINDOW_MIN_HEIGHT = 660;
+
+// Every process below `root`, found through the parent links in /proc.
+std::vector<pid_t> descendants(pid_t root) {
+    std::map<pid_t, pid_t> parent;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string stat = read_text_file(entry.path() / "stat").value_or("");
+        auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state;
+        pid_t ppid = 0;
+        rest >> state >> ppid;
+        parent[std::stoi(name)] = ppid;
+    }
+    std::vector<pid_t> found;
+    for (const auto& [pid, ppid] : parent) {
+        for (pid_t up = ppid; up > 1; up = parent.count(up) ? parent[up] : 0) {
+            if (up == root) {
+                found.push_back(pid);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+class ShellE2e : public ::testing::Test {
+  protected:
+    static inline std::unique_ptr<XvfbServer> xvfb;
+
+    static void SetUpTestSuite() {
+        XvfbServer::Options options;
+        options.window_manager = true;
+        xvfb = std::make_unique<XvfbServer>(options);
+    }
+    static void TearDownTestSuite() { xvfb.reset(); }
+
+    TempDir tmp;
+    HttpServer pages{TARNO_VESK_TEST_PAGES};
+    DumpLogsOnFailure logs{{}};
+    int runs = 0;
+
+    fs::path data_dir() const { return tmp.path() / "data"; }
+
+    // A stand-in file manager on PATH that records the folder it was asked to show.
+    void SetUp() override {
+        fs::create_directories(tmp.path() / "bin");
+        fs::path fake = tmp.path() / "bin" / "xdg-open";
+        std::ofstream(fake) << "#!/bin/sh\nprintf '%s\\n' \"$@\" >> \"" +
+                                   (tmp.path() / "file-manager.log").string() + "\"\n";
+        fs::permissions(fake, fs::perms::owner_all);
+        fs::create_directories(tmp.path() / "runtime");
+        fs::permissions(tmp.path() / "runtime", fs::perms::owner_all);
+    }
+
+    std::unique_ptr<Process> start(const std::string& url, EnvChanges extra = {}) {
+        const fs::path& t = tmp.path();
+        EnvChanges env = {
+            {"DISPLAY", xvfb->display()},
+            {"WAYLAND_DISPLAY", std::nullopt},
+            {"GDK_BACKEND", "x11"},
+            {"TARNO_VESK_URL", url},
+            {"TARNO_VESK_DATA_DIR", data_dir().string()},
+            {"HOME", (t / "home").string()},
+            {"XDG_CACHE_HOME", (t / "cache").string()},
+            {"XDG_CONFIG_HOME", (t / "config").string()},
+            {"XDG_DATA_HOME", (t / "share").string()},
+            {"XDG_RUNTIME_DIR", (t / "runtime").string()},
+            {"PATH", (t / "bin").string() + ":" + std::getenv("PATH")},
+        };
+        // Only where this machine refuses the user namespaces WebKit's sandbox needs.
+        if (user_namespaces_refused()) env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1";
+        for (auto& [name, value] : extra)
+            env[name] = value;
+        auto process = std::make_unique<Process>(std::vector<std::string>{TARNO_VESK_PROGRAM}, env,
+                                                 t, "tarno-vesk-" + std::to_string(++runs));
+        logs.add(process->stderr_path());
+        return process;
+    }
+
+    // The texts of the listed backups, oldest first.
+    std::vector<std::string> backups() const {
+        std::vector<std::string> texts;
+        for (const auto& path : load_config(data_dir()).backups) {
+            texts.push_back(read_text_file(path).value_or("<missing>"));
+        }
+        return texts;
+    }
+    bool wait_for_backup(const std::string& text, size_t count = 1) {
+        return wait_until([&] {
+            auto all = backups();
+            return size_t(std::count(all.begin(), all.end(), text)) >= count;
+        });
+    }
+
+    static void expect_exit_status_zero(Process& process) {
+        auto status = process.wait_for_exit();
+        ASSERT_TRUE(status) << "still running";
+        EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "status " << *status;
+    }
+};
+
+TEST_F(ShellE2e, BridgeFunctionsLandOnDisk) {
+    auto shell = start(pages.url("bridge.html"));
+    ASSERT_TRUE(wait_for_backup("END"));
+    EXPECT_EQ(backups(), (std::vector<std::string>{
+                             "abc",
+                             R"({"name":"فروشگاه","items":[1,2],"emoji":"😀"})",
+                             "null",
+                             "lone \uFFFD surrogate",
+                             std::string("nul\0inside", 10),
+                             "refused 4 frozen true same true",
+                             "platform ok",
+                             "END",
+                         }));
+    EXPECT_EQ(load_config(data_dir()).app_url, "https://shop.example/app");
+    ASSERT_TRUE(wait_until([&] { return fs::exists(tmp.path() / "file-manager.log"); }));
+    EXPECT_EQ(read_text_file(tmp.path() / "file-manager.log"),
+              (data_dir() / "backups").string() + "\n");
+}
+
+TEST_F(ShellE2e, TamperingPageNeitherBreaksNorRewritesTheChannel) {
+    auto shell = start(pages.url("tamper.html"));
+    ASSERT_TRUE(wait_for_backup("END"));
+    EXPECT_EQ(backups(), (std::vector<std::string>{"survived tampering", "END"}));
+}
+
+TEST_F(ShellE2e, ChildFramesCannotReachTheProgram) {
+    HttpServer other_origin{TARNO_VESK_TEST_PAGES};
+    auto shell = start(pages.url("frames.html") + "?" + other_origin.url("child.html"));
+    ASSERT_TRUE(wait_for_backup("END"));
+    EXPECT_EQ(backups(), std::vector<std::string>{"END"});
+    EXPECT_EQ(other_origin.request_count("/child.html"), 1u);
+}
+
+TEST_F(ShellE2e, FilePagesGetTheBridgeToo) {
+    auto shell = start("file://" + std::string(TARNO_VESK_TEST_PAGES) + "/storage.html");
+    EXPECT_TRUE(wait_for_backup("no-cookie no-storage"));
+}
+
+TEST_F(ShellE2e, WindowTitleSizeMinimumAndCloseRequest) {
+    auto shell = start(pages.url("keys.html"));
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    EXPECT_EQ(window_title(x, *window), WINDOW_TITLE);
+    ASSERT_TRUE(wait_until([&] {
+        return window_size(x, *window) == WindowSize{WINDOW_WIDTH, WINDOW_HEIGHT};
+    })) << window_size(x, *window).value_or(WindowSize{}).width;
+
+    resize_window(x, *window, 500, 400);
+    ASSERT_TRUE(wait_until([&] { return window_size(x, *window) != WindowSize{1340, 860}; }));
+    auto small = window_size(x, *window);
+    ASSERT_TRUE(small);
+    EXPECT_EQ(*small, (WindowSize{WINDOW_MIN_WIDTH, WINDOW_MIN_HEIGHT}));
+
+    send_close_request(x, *window);
+    expect_exit_status_zero(*shell);
+}
+
+TEST_F(ShellE2e, AltF4EndsTheProgramNormally) {
+    auto shell = start(pages.url("keys.html"));
+    ASSERT_TRUE(wait_for_backup("load"));
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(send_key(x, *window, XK_F4, {XK_Alt_L}));
+    expect_exit_status_zero(*shell);
+}
+
+TEST_F(ShellE2e, F5AndCtrlF5Reload) {
+    auto shell = start(pages.url("keys.html"));
+    ASSERT_TRUE(wait_for_backup("load"));
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(send_key(x, *window, XK_F5));
+    ASSERT_TRUE(wait_for_backup("load", 2));
+    ASSERT_TRUE(send_key(x, *window, XK_F5, {XK_Control_L}));
+    ASSERT_TRUE(wait_for_backup("load", 3));
+    EXPECT_EQ(pages.request_count("/keys.html"), 3u);
+}
+
+TEST_F(ShellE2e, NewWindowsOpenNothing) {
+    auto shell = start(pages.url("keys.html#open"));
+    ASSERT_TRUE(wait_for_backup("load"));
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(send_key(x, *window, XK_Return));  // activates the target=_blank link
+    // The page stays where it is: a reload still loads it, and no popup was ever fetched.
+    ASSERT_TRUE(send_key(x, *window, XK_F5));
+    ASSERT_TRUE(wait_for_backup("load", 2));
+    EXPECT_EQ(pages.request_count("/popup.html"), 0u);
+    EXPECT_EQ(backups(), (std::vector<std::string>{"load", "load"}));
+}
+
+TEST_F(ShellE2e, WindowCloseFromThePageLeavesTheMainWindowOpen) {
+    auto shell = start(pages.url("close.html"));
+    ASSERT_TRUE(wait_for_backup("closing"));
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    EXPECT_FALSE(shell->wait_for_exit(std::chrono::milliseconds(1500)));
+    EXPECT_TRUE(window_viewable(x, *window));
+    send_close_request(x, *window);
+    expect_exit_status_zero(*shell);
+}
+
+TEST_F(ShellE2e, ProfileSurvivesARestartWithTheSameDataDirectoryOnly) {
+    auto run = [&](const fs::path& data) {
+        auto shell = start(pages.url("storage.html"), {{"TARNO_VESK_DATA_DIR", data.string()}});
+        X11Display x(xvfb->display());
+        auto window = find_window_by_pid(x, shell->pid());
+        EXPECT_TRUE(window);
+        bool saved = wait_until([&] { return !load_config(data).backups.empty(); });
+        EXPECT_TRUE(saved);
+        std::string text = saved ? read_text_file(load_config(data).backups.back()).value() : "";
+        // WebKit writes local storage to disk in batches, and its storage process ends with
+        // the program: a page's write needs a moment to land before the window closes.
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        if (window) send_close_request(x, *window);
+        expect_exit_status_zero(*shell);
+        return text;
+    };
+    EXPECT_EQ(run(data_dir()), "no-cookie no-storage");
+    fs::remove_all(data_dir() / "backups");
+    fs::remove(data_dir() / "config.json");
+    EXPECT_EQ(run(data_dir()), "cookie storage");
+    EXPECT_EQ(run(tmp.path() / "other"), "no-cookie no-storage");
+}
+
+TEST_F(ShellE2e, KilledWebProcessIsReplacedAndTheBridgeWorksAgain) {
+    auto shell = start(pages.url("keys.html"));
+    ASSERT_TRUE(wait_for_backup("load"));
+    // WebKit's web process runs below the program, inside its sandbox's helper processes.
+    bool killed = false;
+    for (pid_t pid : descendants(shell->pid())) {
+        std::string comm = read_text_file("/proc/" + std::to_string(pid) + "/comm").value_or("");
+        if (comm.starts_with("WebKitWebProces")) killed = ::kill(pid, SIGKILL) == 0 || killed;
+    }
+    ASSERT_TRUE(killed);
+    EXPECT_TRUE(wait_for_backup("load", 2));
+    EXPECT_TRUE(shell->running());
+}
+
+TEST_F(ShellE2e, FatalStartUpFailuresAreReported) {
+    struct Case {
+        EnvChanges env;
+        std::string message;
+    } cases[] = {
+        {{{"DISPLAY", std::nullopt}}, "failed to build window: "},
+        {{{"TARNO_VESK_URL", "not an address"}}, "failed to initialize WebView2: "},
+    };
+    for (auto& c : cases) {
+        auto shell = start(pages.url("keys.html"), c.env);
+        auto status = shell->wait_for_exit();
+        ASSERT_TRUE(status);
+        EXPECT_TRUE(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGABRT) << *status;
+        EXPECT_NE(shell->read_stderr().find(c.message), std::string::npos) << shell->read_stderr();
+    }
+    EXPECT_FALSE(fs::exists(data_dir() / "config.json"));
+}
+
+}  // namespace
+}  // namespace tarno_vesk::e2e
