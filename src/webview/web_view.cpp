@@ -4,6 +4,7 @@
 
 #include "shell/data_dir.hpp"
 #include "shell/web_address.hpp"
+#include "webview/failure_page.hpp"
 #include "webview/gobject_ptr.hpp"
 
 namespace tarno_vesk {
@@ -74,6 +75,37 @@ void on_web_process_terminated(WebKitWebView* web_view, WebKitWebProcessTerminat
     state->last_crash_reload = now;
     const char* shown = webkit_web_view_get_uri(web_view);
     webkit_web_view_load_uri(web_view, shown != nullptr ? shown : state->address.c_str());
+}
+
+// A failed load of a page shows our own Persian page instead of the engine's English one.
+// Loads cancelled by a new navigation or a reload, and loads handed to a download, are not
+// failures anyone needs to see.
+gboolean on_load_failed(WebKitWebView* web_view, WebKitLoadEvent, gchar* failing_uri, GError* error,
+                        gpointer) {
+    if (g_error_matches(error, WEBKIT_NETWORK_ERROR, WEBKIT_NETWORK_ERROR_CANCELLED) ||
+        error->domain == WEBKIT_POLICY_ERROR) {
+        return FALSE;
+    }
+    LoadFailure failure = LoadFailure::unreachable;
+    if (error->domain == G_RESOLVER_ERROR) {
+        failure = LoadFailure::name_not_found;
+    } else if (error->domain == G_TLS_ERROR) {
+        failure = LoadFailure::secure_connection;
+    } else if (g_error_matches(error, WEBKIT_NETWORK_ERROR,
+                               WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST)) {
+        failure = LoadFailure::missing_file;
+    }
+    std::string page = failure_page_html(failing_uri, failure);
+    webkit_web_view_load_alternate_html(web_view, page.c_str(), failing_uri, nullptr);
+    return TRUE;
+}
+
+// An untrusted certificate is a failed load like any other, shown with our own page.
+gboolean on_load_failed_with_tls_errors(WebKitWebView* web_view, gchar* failing_uri,
+                                        GTlsCertificate*, GTlsCertificateFlags, gpointer) {
+    std::string page = failure_page_html(failing_uri, LoadFailure::secure_connection);
+    webkit_web_view_load_alternate_html(web_view, page.c_str(), failing_uri, nullptr);
+    return TRUE;
 }
 
 // WebKitGTK 2.50 attaches a GtkGestureZoom to the view for pinch zoom, which no setting
@@ -180,6 +212,9 @@ WebKitWebView* create_web_view(const MainWindow& main, WebViewConfig config, std
     g_signal_connect(web_view, "create", G_CALLBACK(on_create), nullptr);
     g_signal_connect(web_view, "decide-policy", G_CALLBACK(on_decide_policy), nullptr);
     g_signal_connect(web_view, "close", G_CALLBACK(on_close), nullptr);
+    g_signal_connect(web_view, "load-failed", G_CALLBACK(on_load_failed), nullptr);
+    g_signal_connect(web_view, "load-failed-with-tls-errors",
+                     G_CALLBACK(on_load_failed_with_tls_errors), nullptr);
     g_signal_connect(web_view, "web-process-terminated", G_CALLBACK(on_web_process_terminated),
                      nullptr);
     disable_pinch_zoom(GTK_WIDGET(web_view));
