@@ -1,9 +1,12 @@
 // The real program in a real window under Xvfb, driven through local test pages; what it
 // does is read back from its data directory and from how the process ends.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <map>
@@ -11,6 +14,7 @@
 #include <sstream>
 
 #include "e2e/support/e2e_support.hpp"
+#include "screen.hpp"
 #include "settings/config.hpp"
 
 namespace tarno_vesk::e2e {
@@ -50,6 +54,50 @@ std::vector<pid_t> descendants(pid_t root) {
     }
     return found;
 }
+
+// A port on 127.0.0.1 that refuses connections until open() is called; then it answers every
+// request with `page`. Bound but not listening is what makes the refusal.
+class LateServer {
+  public:
+    explicit LateServer(std::string page) : page_(std::move(page)) {
+        fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            throw std::runtime_error("cannot bind a port");
+        }
+        port_ = ntohs(address.sin_port);
+    }
+    ~LateServer() {
+        ::shutdown(fd_, SHUT_RDWR);
+        if (thread_.joinable()) thread_.join();
+        ::close(fd_);
+    }
+    std::string url() const { return "http://127.0.0.1:" + std::to_string(port_) + "/app"; }
+    void open() {
+        ::listen(fd_, 8);
+        thread_ = std::thread([this] {
+            for (int client; (client = ::accept(fd_, nullptr, nullptr)) >= 0; ::close(client)) {
+                char request[4096];
+                if (::read(client, request, sizeof request) <= 0) continue;
+                std::string reply =
+                    "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\n"
+                    "Connection: close\r\nContent-Length: " +
+                    std::to_string(page_.size()) + "\r\n\r\n" + page_;
+                if (::write(client, reply.data(), reply.size()) < 0) continue;
+            }
+        });
+    }
+
+  private:
+    std::string page_;
+    int fd_ = -1;
+    std::uint16_t port_ = 0;
+    std::thread thread_;
+};
 
 class ShellE2e : public ::testing::Test {
   protected:
@@ -269,6 +317,27 @@ TEST_F(ShellE2e, KilledWebProcessIsReplacedAndTheBridgeWorksAgain) {
     ASSERT_TRUE(killed);
     EXPECT_TRUE(wait_for_backup("load", 2));
     EXPECT_TRUE(shell->running());
+}
+
+TEST_F(ShellE2e, UnreachableServerShowsOurPageAndItsButtonTriesAgain) {
+    LateServer server(
+        "<!doctype html><meta charset=utf-8><script>"
+        "window.tarnoVeskDesktop.saveBackup('server reached')</script>");
+    auto shell = start(server.url());
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    // The page's retry button is the only thing in these teals (plain and focused).
+    ASSERT_TRUE(wait_until([&] {
+        return count_pixels(x, *window, 0x0f766e) + count_pixels(x, *window, 0x115e59) > 1000;
+    }));
+    screenshot(xvfb->display(), tmp.path() / "failure-page.png");
+    EXPECT_FALSE(fs::exists(data_dir() / "config.json"));
+    EXPECT_FALSE(fs::exists(data_dir() / "backups"));
+
+    server.open();
+    ASSERT_TRUE(send_key(x, *window, XK_Return));  // the button has the focus
+    EXPECT_TRUE(wait_for_backup("server reached"));
 }
 
 TEST_F(ShellE2e, FatalStartUpFailuresAreReported) {
