@@ -20,7 +20,10 @@ std::string backups_folder_path(const std::string& data_dir) {
 std::string backup_file_name(std::string_view stamp, unsigned counter) {
     std::string name = "tarno-vesk-backup-";
     name.append(stamp);
-    if (counter > 0) name += "-" + std::to_string(counter);
+    if (counter > 0) {
+        name += '-';
+        name += std::to_string(counter);
+    }
     name += ".json";
     return name;
 }
