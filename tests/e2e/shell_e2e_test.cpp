@@ -11,6 +11,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 
 #include "e2e/support/e2e_support.hpp"
@@ -197,7 +198,13 @@ TEST_F(ShellE2e, BridgeFunctionsLandOnDisk) {
 TEST_F(ShellE2e, TamperingPageNeitherBreaksNorRewritesTheChannel) {
     auto shell = start(pages.url("tamper.html"));
     ASSERT_TRUE(wait_for_backup("END"));
-    EXPECT_EQ(backups(), (std::vector<std::string>{"survived tampering", "END"}));
+    EXPECT_EQ(backups(), (std::vector<std::string>{"survived tampering", "named", "END"}));
+    // The page chose neither a name nor a folder.
+    for (const auto& path : load_config(data_dir()).backups) {
+        EXPECT_EQ(fs::path(path).parent_path(), data_dir() / "backups");
+        EXPECT_TRUE(fs::path(path).filename().string().starts_with("tarno-vesk-backup-"));
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(data_dir()), fs::directory_iterator()), 3);
 }
 
 TEST_F(ShellE2e, ChildFramesCannotReachTheProgram) {
@@ -338,6 +345,78 @@ TEST_F(ShellE2e, UnreachableServerShowsOurPageAndItsButtonTriesAgain) {
     server.open();
     ASSERT_TRUE(send_key(x, *window, XK_Return));  // the button has the focus
     EXPECT_TRUE(wait_for_backup("server reached"));
+}
+
+// Resident memory of a process, in kB.
+long resident_kb(pid_t pid) {
+    std::istringstream status(read_text_file("/proc/" + std::to_string(pid) + "/status").value());
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("VmRSS:")) return std::stol(line.substr(6));
+    }
+    return -1;
+}
+
+TEST_F(ShellE2e, BurstOfFiveThousandMixedCommands) {
+    auto shell = start(pages.url("burst.html"));
+    ASSERT_TRUE(wait_for_backup("ready"));
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    long before = resident_kb(shell->pid());
+
+    ASSERT_TRUE(send_key(x, *window, XK_b));
+    ASSERT_TRUE(wait_until([&] { return !backups().empty() && backups().back() == "END 1500"; },
+                           std::chrono::minutes(5)));
+    // What the page saved, in order; the settings list the 30 newest.
+    std::vector<std::string> saved = {"ready"};
+    for (int i = 0; i < 5000; ++i) {
+        if (i % 50 == 0) {
+            saved.push_back(std::string(1024 * 1024 - 40, 'x') + " " + std::to_string(i));
+        } else if (i % 10 <= 2) {
+            saved.push_back("small " + std::to_string(i));
+        }
+    }
+    saved.push_back("END 1500");
+    EXPECT_EQ(backups(), std::vector<std::string>(saved.end() - 30, saved.end()));
+    std::multiset<std::string> on_disk;
+    for (const auto& entry : fs::directory_iterator(data_dir() / "backups")) {
+        on_disk.insert(read_text_file(entry.path()).value());
+    }
+    EXPECT_EQ(on_disk, std::multiset<std::string>(saved.begin(), saved.end()));
+    EXPECT_EQ(load_config(data_dir()).app_url, "https://shop.example/4995");
+
+    long after = resident_kb(shell->pid());
+    RecordProperty("rss_before_kb", std::to_string(before));
+    RecordProperty("rss_after_kb", std::to_string(after));
+    EXPECT_LE(after, before + before / 10) << "before " << before << " kB, after " << after;
+    ASSERT_TRUE(send_key(x, *window, XK_c));  // the window still answers
+    EXPECT_TRUE(wait_for_backup("after"));
+}
+
+TEST_F(ShellE2e, PageThatKeepsCrashingIsReloadedOnlyAFewTimes) {
+    auto shell = start(pages.url("crash.html"));
+    auto kill_web_process = [&] {
+        bool killed = false;
+        for (pid_t pid : descendants(shell->pid())) {
+            std::string comm =
+                read_text_file("/proc/" + std::to_string(pid) + "/comm").value_or("");
+            if (comm.starts_with("WebKitWebProces")) killed = ::kill(pid, SIGKILL) == 0 || killed;
+        }
+        return killed;
+    };
+    for (size_t loads = 1; loads <= 4; ++loads) {
+        ASSERT_TRUE(wait_for_backup("load", loads)) << loads;
+        ASSERT_TRUE(wait_until(kill_web_process));
+    }
+    // The budget is spent: no fifth load, and the window stays open.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    EXPECT_EQ(pages.request_count("/crash.html"), 4u);
+    EXPECT_TRUE(shell->running());
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    send_close_request(x, *window);
+    expect_exit_status_zero(*shell);
 }
 
 TEST_F(ShellE2e, FatalStartUpFailuresAreReported) {
