@@ -12,8 +12,11 @@ void swallow_inspector_shortcuts(GtkWindow* window) {
     for (guint key : {GDK_KEY_I, GDK_KEY_D}) {
         GtkShortcutTrigger* trigger =
             gtk_keyval_trigger_new(key, GdkModifierType(GDK_CONTROL_MASK | GDK_SHIFT_MASK));
+        // Handled, and so stopped here (a "nothing" action would let the key through).
+        GtkShortcutAction* swallow = gtk_callback_action_new(
+            [](GtkWidget*, GVariant*, gpointer) -> gboolean { return TRUE; }, nullptr, nullptr);
         gtk_shortcut_controller_add_shortcut(GTK_SHORTCUT_CONTROLLER(controller),
-                                             gtk_shortcut_new(trigger, gtk_nothing_action_get()));
+                                             gtk_shortcut_new(trigger, swallow));
     }
     gtk_widget_add_controller(GTK_WIDGET(window), controller);
 }

@@ -148,6 +148,12 @@ class ShellE2e : public ::testing::Test {
         if (user_namespaces_refused()) env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1";
         for (auto& [name, value] : extra)
             env[name] = value;
+        // openbox may drop the map request of a window that reuses the id of one it is still
+        // unmanaging, so each program starts once the previous one's window is gone.
+        {
+            X11Display x(xvfb->display());
+            wait_until([&] { return managed_windows(x).empty(); });
+        }
         auto process = std::make_unique<Process>(std::vector<std::string>{TARNO_VESK_PROGRAM}, env,
                                                  t, "tarno-vesk-" + std::to_string(++runs));
         logs.add(process->stderr_path());
@@ -230,6 +236,8 @@ TEST_F(ShellE2e, WindowTitleSizeMinimumAndCloseRequest) {
         return window_size(x, *window) == WindowSize{WINDOW_WIDTH, WINDOW_HEIGHT};
     })) << window_size(x, *window).value_or(WindowSize{}).width;
 
+    // GTK sets the minimum size hint just after the window appears.
+    ASSERT_TRUE(wait_until([&] { return window_min_size(x, *window).has_value(); }));
     resize_window(x, *window, 500, 400);
     ASSERT_TRUE(wait_until([&] { return window_size(x, *window) != WindowSize{1340, 860}; }));
     auto small = window_size(x, *window);
@@ -417,6 +425,32 @@ TEST_F(ShellE2e, PageThatKeepsCrashingIsReloadedOnlyAFewTimes) {
     ASSERT_TRUE(window);
     send_close_request(x, *window);
     expect_exit_status_zero(*shell);
+}
+
+// Visible top-level windows of a process, as xdotool finds them.
+int visible_windows(const std::string& display, pid_t pid) {
+    std::string command = "DISPLAY=" + display + " xdotool search --onlyvisible --pid " +
+                          std::to_string(pid) + " 2>/dev/null | wc -l";
+    std::unique_ptr<FILE, int (*)(FILE*)> pipe(::popen(command.c_str(), "r"), ::pclose);
+    int count = -1;
+    if (pipe && std::fscanf(pipe.get(), "%d", &count) != 1) count = -1;
+    return count;
+}
+
+TEST_F(ShellE2e, NoDeveloperToolsByAnyPath) {
+    // Both would open an inspector if the program let them through.
+    auto shell = start(pages.url("keys.html"), {{"GTK_DEBUG", "interactive"},
+                                                {"WEBKIT_INSPECTOR_HTTP_SERVER", "127.0.0.1:1"}});
+    ASSERT_TRUE(wait_for_backup("load"));
+    X11Display x(xvfb->display());
+    auto window = find_window_by_pid(x, shell->pid());
+    ASSERT_TRUE(window);
+    ASSERT_TRUE(send_key(x, *window, XK_I, {XK_Control_L, XK_Shift_L}));
+    ASSERT_TRUE(send_key(x, *window, XK_D, {XK_Control_L, XK_Shift_L}));
+    // The page keeps the keyboard: F5 still reaches it, and nothing else has opened.
+    ASSERT_TRUE(send_key(x, *window, XK_F5));
+    ASSERT_TRUE(wait_for_backup("load", 2));
+    EXPECT_EQ(visible_windows(xvfb->display(), shell->pid()), 1);
 }
 
 TEST_F(ShellE2e, FatalStartUpFailuresAreReported) {

@@ -54,7 +54,7 @@ std::optional<std::string> read_text_file(const std::filesystem::path& path);
 // A fresh private directory (mkdtemp under $TMPDIR or /tmp), removed recursively on
 // destruction.
 class TempDir {
-public:
+  public:
     explicit TempDir(const std::string& prefix = "tarno-vesk-e2e");
     ~TempDir();
     TempDir(TempDir&& other) noexcept;
@@ -64,7 +64,7 @@ public:
 
     const std::filesystem::path& path() const { return path_; }
 
-private:
+  private:
     std::filesystem::path path_;
 };
 
@@ -78,7 +78,7 @@ using EnvChanges = std::map<std::string, std::optional<std::string>>;
 // argv[0] is looked up through $PATH when it has no slash.
 // The destructor sends SIGKILL to the whole group and reaps the child.
 class Process {
-public:
+  public:
     Process(std::vector<std::string> argv, const EnvChanges& env,
             const std::filesystem::path& output_dir, const std::string& name = "");
     ~Process();
@@ -92,7 +92,8 @@ public:
     std::optional<int> wait_for_exit(std::chrono::milliseconds timeout = kDefaultTimeout);
     bool running();
 
-    // Signal the child itself / its whole process group. No-op once it has been reaped.
+    // Signal the child itself (no-op once it has been reaped) / its whole process group
+    // (still reaches helpers that outlived the child).
     void kill(int sig);
     void kill_group(int sig);
 
@@ -111,7 +112,7 @@ public:
             const std::filesystem::path& output_dir, const std::string& name,
             const std::vector<FdMapping>& fds);
 
-private:
+  private:
     bool reap(int options);
 
     pid_t pid_ = -1;
@@ -120,13 +121,32 @@ private:
     std::filesystem::path stderr_path_;
 };
 
+// An Xlib connection closed on destruction. Opening installs a process-wide X error
+// handler that logs instead of exiting, because windows of the program under test may
+// vanish while we look at them. Destroy it before the XvfbServer it talks to: Xlib exits
+// the process when the server goes away under an open connection.
+class X11Display {
+  public:
+    explicit X11Display(const std::string& name);
+    ~X11Display();
+    X11Display(const X11Display&) = delete;
+    X11Display& operator=(const X11Display&) = delete;
+
+    XDisplay* get() const { return display_; }
+    operator XDisplay*() const { return display_; }
+
+  private:
+    XDisplay* display_ = nullptr;
+};
+
 // An Xvfb server on the first free display from :90 upward (1920x1200x24, no TCP),
 // ready to accept connections when the constructor returns. With `window_manager`
-// it also runs openbox on it and waits until openbox has announced itself
-// (_NET_SUPPORTING_WM_CHECK), which is needed for Alt+F4 and for minimum-size
-// enforcement. Logs of both go to log_dir(). Everything is killed on destruction.
+// it also runs openbox on it (needed for Alt+F4 and for minimum-size enforcement) and
+// waits until openbox has announced itself (_NET_SUPPORTING_WM_CHECK) and has mapped a
+// probe window: it announces itself before it is ready, and loses windows mapped in
+// that gap. Logs of both go to log_dir(). Everything is stopped on destruction.
 class XvfbServer {
-public:
+  public:
     struct Options {
         bool window_manager = false;
         std::string screen = "1920x1200x24";
@@ -144,12 +164,16 @@ public:
     int display_number() const { return number_; }
     const std::filesystem::path& log_dir() const { return logs_.path(); }
 
-private:
+  private:
     void start_window_manager(std::chrono::milliseconds timeout);
 
     TempDir logs_;
     std::unique_ptr<Process> xvfb_;
     std::unique_ptr<Process> openbox_;
+    // Kept open for the server's lifetime: a closed connection's window ids are handed to
+    // the next client, and a window manager still unmanaging our probe window would then
+    // ignore that client's first window.
+    std::unique_ptr<X11Display> control_;
     std::string display_;
     int number_ = -1;
 };
@@ -174,7 +198,7 @@ struct HttpRequest {
 // with Content-Type from the extension; missing files give 404. A handler set for an
 // exact path takes precedence over files. Every request's path is recorded.
 class HttpServer {
-public:
+  public:
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
     explicit HttpServer(std::filesystem::path root);
@@ -193,7 +217,7 @@ public:
     std::vector<std::string> requests() const;
     std::size_t request_count(const std::string& path) const;
 
-private:
+  private:
     void accept_loop();
     void serve(int fd);
     HttpResponse respond(const HttpRequest& request);
@@ -209,23 +233,6 @@ private:
     std::thread acceptor_;
 };
 
-// An Xlib connection closed on destruction. Opening installs a process-wide X error
-// handler that logs instead of exiting, because windows of the program under test may
-// vanish while we look at them.
-class X11Display {
-public:
-    explicit X11Display(const std::string& name);
-    ~X11Display();
-    X11Display(const X11Display&) = delete;
-    X11Display& operator=(const X11Display&) = delete;
-
-    XDisplay* get() const { return display_; }
-    operator XDisplay*() const { return display_; }
-
-private:
-    XDisplay* display_ = nullptr;
-};
-
 struct WindowSize {
     int width = 0;
     int height = 0;
@@ -239,19 +246,23 @@ void install_x_error_handler();
 // First viewable window anywhere in the tree whose _NET_WM_PID is `pid` (GTK 4 sets
 // it on its toplevels); the largest one wins if several match. Waits up to `timeout`.
 std::optional<XWindow> find_window_by_pid(XDisplay* display, pid_t pid,
-                                         std::chrono::milliseconds timeout = kDefaultTimeout);
+                                          std::chrono::milliseconds timeout = kDefaultTimeout);
 // Fallbacks: a viewable window whose WM_CLASS instance or class equals `wm_class`,
 // or whose title equals `title`.
 std::optional<XWindow> find_window_by_class(XDisplay* display, const std::string& wm_class,
-                                           std::chrono::milliseconds timeout = kDefaultTimeout);
+                                            std::chrono::milliseconds timeout = kDefaultTimeout);
 std::optional<XWindow> find_window_by_title(XDisplay* display, const std::string& title,
-                                           std::chrono::milliseconds timeout = kDefaultTimeout);
+                                            std::chrono::milliseconds timeout = kDefaultTimeout);
 
 // _NET_WM_NAME (UTF-8), else WM_NAME; empty if neither is set.
 std::string window_title(XDisplay* display, XWindow window);
 // Size of the client window itself (not the window manager's frame); nullopt if the
 // window is gone.
 std::optional<WindowSize> window_size(XDisplay* display, XWindow window);
+// The minimum size the window asks the window manager for (WM_NORMAL_HINTS), nullopt
+// while it has not set one. GTK sets it a moment after the window is first shown, so a
+// test of minimum-size enforcement waits for it before resizing.
+std::optional<WindowSize> window_min_size(XDisplay* display, XWindow window);
 // Whether the window still exists and is mapped.
 bool window_viewable(XDisplay* display, XWindow window);
 // The ICCCM request a window manager sends for the close button / Alt+F4:
@@ -271,8 +282,14 @@ bool send_key(XDisplay* display, XWindow window, XKeySym keysym,
               const std::vector<XKeySym>& modifiers = {});
 // Whether a window manager has announced itself on the root window.
 bool window_manager_running(XDisplay* display);
+// Client windows the window manager currently manages (_NET_CLIENT_LIST).
+// Window ids of a client that disconnected are handed to the next client, and openbox
+// drops a map request for an id it is still unmanaging. So before starting the program
+// again on the same server, wait until the previous run's windows are gone from here.
+std::vector<XWindow> managed_windows(XDisplay* display);
 // Maps a throwaway window until the window manager has mapped it (re-asking every
-// 0.5 s), then destroys it: proof that the manager handles map requests by now.
+// 0.5 s), then destroys it and waits until the manager has let go of it: proof that the
+// manager handles map requests by now. Keep `display` open afterwards (see XvfbServer).
 bool window_manager_maps_windows(XDisplay* display,
                                  std::chrono::milliseconds timeout = kDefaultTimeout);
 
@@ -290,7 +307,7 @@ bool user_namespaces_refused();
 // Prints the given log files to stderr when the current test has failed, on scope exit.
 // Keeps e2e failures diagnosable from CI output alone.
 class DumpLogsOnFailure {
-public:
+  public:
     explicit DumpLogsOnFailure(std::vector<std::filesystem::path> files);
     ~DumpLogsOnFailure();
     DumpLogsOnFailure(const DumpLogsOnFailure&) = delete;
@@ -298,7 +315,7 @@ public:
 
     void add(std::filesystem::path file) { files_.push_back(std::move(file)); }
 
-private:
+  private:
     std::vector<std::filesystem::path> files_;
 };
 

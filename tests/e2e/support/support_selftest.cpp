@@ -79,6 +79,10 @@ Window create_test_window(Display* display, const std::string& title) {
                     static_cast<int>(title.size()));
     Atom delete_window = XInternAtom(display, "WM_DELETE_WINDOW", False);
     XSetWMProtocols(display, window, &delete_window, 1);
+    std::string res_name = "tarno-e2e";
+    std::string res_class = "TarnoE2e";
+    XClassHint class_hint{res_name.data(), res_class.data()};
+    XSetClassHint(display, window, &class_hint);
     XSizeHints* hints = XAllocSizeHints();
     hints->flags = PMinSize;
     hints->min_width = 300;
@@ -208,6 +212,8 @@ TEST(XvfbTest, WindowManagerEnforcesHintsAndDeliversCloseRequestsAndKeys) {
     EXPECT_EQ(e2e::find_window_by_title(probe, title), std::optional<e2e::XWindow>(window));
     EXPECT_TRUE(e2e::window_viewable(probe, window));
     EXPECT_EQ(e2e::window_size(probe, window), (e2e::WindowSize{400, 300}));
+    EXPECT_EQ(e2e::managed_windows(probe), std::vector<e2e::XWindow>{window});
+    EXPECT_EQ(e2e::window_min_size(probe, window), (e2e::WindowSize{300, 200}));
 
     // The manager holds the window at its minimum size.
     e2e::resize_window(probe, window, 100, 100);
@@ -243,6 +249,10 @@ TEST(XvfbTest, WindowManagerEnforcesHintsAndDeliversCloseRequestsAndKeys) {
         EXPECT_TRUE(shot);
         EXPECT_TRUE(std::filesystem::exists(png));
     }
+
+    XDestroyWindow(app, window);
+    XSync(app, False);
+    EXPECT_TRUE(e2e::wait_until([&] { return e2e::managed_windows(probe).empty(); }));
 }
 
 TEST(XvfbTest, WithoutWindowManagerResizeIsAppliedAsAsked) {
@@ -253,6 +263,8 @@ TEST(XvfbTest, WithoutWindowManagerResizeIsAppliedAsAsked) {
     Window window = create_test_window(app, "plain");
     auto found = e2e::find_window_by_pid(probe, ::getpid());
     ASSERT_EQ(found, std::optional<e2e::XWindow>(window));
+    EXPECT_EQ(e2e::find_window_by_class(probe, "TarnoE2e"), std::optional<e2e::XWindow>(window));
+    EXPECT_EQ(e2e::find_window_by_class(probe, "no-such-class", 100ms), std::nullopt);
     e2e::resize_window(probe, window, 100, 100);
     EXPECT_TRUE(e2e::wait_until([&] {
         return e2e::window_size(probe, window) == e2e::WindowSize{100, 100};

@@ -5,6 +5,7 @@
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 #include <stdexcept>
@@ -45,22 +46,23 @@ std::optional<Property> read_property(Display* display, Window window, Atom name
     Property p;
     unsigned long remaining = 0;
     unsigned char* data = nullptr;
-    int rc = XGetWindowProperty(display, window, name, 0, 1 << 20, False, type, &p.type,
-                                &p.format, &p.count, &remaining, &data);
+    int rc = XGetWindowProperty(display, window, name, 0, 1 << 20, False, type, &p.type, &p.format,
+                                &p.count, &remaining, &data);
     p.data.reset(data);
     if (rc != Success || p.type == 0 || p.data == nullptr) return std::nullopt;
     return p;
 }
 
-std::optional<unsigned long> read_cardinal(Display* display, Window window, Atom name,
-                                           Atom type) {
+std::optional<unsigned long> read_cardinal(Display* display, Window window, Atom name, Atom type) {
     auto p = read_property(display, window, name, type);
     if (!p || p->format != 32 || p->count < 1) return std::nullopt;
     // Format-32 data arrives as an array of long, whatever the platform's width.
     return static_cast<unsigned long>(reinterpret_cast<long*>(p->data.get())[0]);
 }
 
-Atom atom(Display* display, const char* name) { return XInternAtom(display, name, False); }
+Atom atom(Display* display, const char* name) {
+    return XInternAtom(display, name, False);
+}
 
 std::vector<Window> all_windows(Display* display) {
     std::vector<Window> result;
@@ -83,8 +85,7 @@ std::vector<Window> all_windows(Display* display) {
 }
 
 // The largest viewable window that matches, polled until `timeout`.
-std::optional<Window> find_window(Display* display,
-                                  const std::function<bool(Window)>& matches,
+std::optional<Window> find_window(Display* display, const std::function<bool(Window)>& matches,
                                   std::chrono::milliseconds timeout) {
     install_x_error_handler();
     std::optional<Window> found;
@@ -219,6 +220,15 @@ std::optional<WindowSize> window_size(XDisplay* display, XWindow window) {
     return WindowSize{attrs.width, attrs.height};
 }
 
+std::optional<WindowSize> window_min_size(XDisplay* display, XWindow window) {
+    install_x_error_handler();
+    XSizeHints hints{};
+    long supplied = 0;
+    if (XGetWMNormalHints(display, window, &hints, &supplied) == 0) return std::nullopt;
+    if ((hints.flags & PMinSize) == 0) return std::nullopt;
+    return WindowSize{hints.min_width, hints.min_height};
+}
+
 bool window_viewable(XDisplay* display, XWindow window) {
     install_x_error_handler();
     XWindowAttributes attrs;
@@ -280,7 +290,8 @@ bool send_key(XDisplay* display, XWindow window, XKeySym keysym,
     if (key_code == 0) return false;
     if (!focus_window(display, window)) return false;
 
-    for (KeyCode code : mod_codes) XTestFakeKeyEvent(display, code, True, CurrentTime);
+    for (KeyCode code : mod_codes)
+        XTestFakeKeyEvent(display, code, True, CurrentTime);
     XTestFakeKeyEvent(display, key_code, True, CurrentTime);
     XTestFakeKeyEvent(display, key_code, False, CurrentTime);
     for (auto it = mod_codes.rbegin(); it != mod_codes.rend(); ++it) {
@@ -300,10 +311,21 @@ bool window_manager_running(XDisplay* display) {
     return self && *self == *child;
 }
 
+std::vector<XWindow> managed_windows(XDisplay* display) {
+    install_x_error_handler();
+    std::vector<XWindow> result;
+    auto p = read_property(display, DefaultRootWindow(display), atom(display, "_NET_CLIENT_LIST"),
+                           XA_WINDOW);
+    if (!p || p->format != 32) return result;
+    const auto* ids = reinterpret_cast<const long*>(p->data.get());
+    for (unsigned long i = 0; i < p->count; ++i)
+        result.push_back(static_cast<XWindow>(ids[i]));
+    return result;
+}
+
 bool window_manager_maps_windows(XDisplay* display, std::chrono::milliseconds timeout) {
     install_x_error_handler();
-    Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 16, 16, 0, 0,
-                                       0);
+    Window probe = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 16, 16, 0, 0, 0);
     auto last_map = std::chrono::steady_clock::now();
     XMapWindow(display, probe);
     XFlush(display);
@@ -321,7 +343,13 @@ bool window_manager_maps_windows(XDisplay* display, std::chrono::milliseconds ti
         timeout, std::chrono::milliseconds(20));
     XDestroyWindow(display, probe);
     XSync(display, False);
-    return mapped;
+    if (!mapped) return false;
+    return wait_until(
+        [&] {
+            auto managed = managed_windows(display);
+            return std::find(managed.begin(), managed.end(), probe) == managed.end();
+        },
+        timeout, std::chrono::milliseconds(20));
 }
 
 bool screenshot(const std::string& display_name, const std::filesystem::path& out_png) {

@@ -27,7 +27,7 @@ bool display_locked(int number) {
 }
 
 class Pipe {
-public:
+  public:
     Pipe() {
         if (::pipe2(fds_, O_CLOEXEC) != 0) {
             throw std::system_error(errno, std::generic_category(), "pipe2");
@@ -44,7 +44,7 @@ public:
     void close_read() { close_fd(fds_[0]); }
     void close_write() { close_fd(fds_[1]); }
 
-private:
+  private:
     static void close_fd(int& fd) {
         if (fd >= 0) ::close(fd);
         fd = -1;
@@ -106,8 +106,8 @@ XvfbServer::XvfbServer(Options options) : logs_("tarno-vesk-xvfb") {
         const int child_fd = ready.write_end() == 3 ? 4 : 3;
         auto server = std::make_unique<Process>(
             std::vector<std::string>{"Xvfb", ":" + std::to_string(n), "-screen", "0",
-                                     options.screen, "-nolisten", "tcp", "-noreset",
-                                     "-displayfd", std::to_string(child_fd)},
+                                     options.screen, "-nolisten", "tcp", "-noreset", "-displayfd",
+                                     std::to_string(child_fd)},
             EnvChanges{}, logs_.path(), "xvfb-" + std::to_string(n),
             std::vector<Process::FdMapping>{{ready.write_end(), child_fd}});
         ready.close_write();
@@ -132,6 +132,7 @@ XvfbServer::XvfbServer(Options options) : logs_("tarno-vesk-xvfb") {
         if (options.window_manager) start_window_manager(options.timeout);
     } catch (...) {
         // The destructor does not run for a half-built object.
+        control_.reset();
         stop(openbox_);
         stop(xvfb_);
         throw;
@@ -144,30 +145,29 @@ void XvfbServer::start_window_manager(std::chrono::milliseconds timeout) {
     // the stock /etc/xdg/openbox/rc.xml still applies (it binds Alt+F4 to Close).
     const auto home = logs_.path() / "openbox-home";
     std::filesystem::create_directories(home);
-    openbox_ = std::make_unique<Process>(
-        std::vector<std::string>{"openbox", "--sm-disable"},
-        EnvChanges{{"DISPLAY", display_},
-                   {"XDG_CONFIG_HOME", (home / "config").string()},
-                   {"XDG_CACHE_HOME", (home / "cache").string()},
-                   {"XDG_DATA_HOME", (home / "data").string()}},
-        logs_.path(), "openbox");
-    X11Display connection(display_);
+    openbox_ = std::make_unique<Process>(std::vector<std::string>{"openbox", "--sm-disable"},
+                                         EnvChanges{{"DISPLAY", display_},
+                                                    {"XDG_CONFIG_HOME", (home / "config").string()},
+                                                    {"XDG_CACHE_HOME", (home / "cache").string()},
+                                                    {"XDG_DATA_HOME", (home / "data").string()}},
+                                         logs_.path(), "openbox");
+    control_ = std::make_unique<X11Display>(display_);
     bool ready = wait_until(
-        [&] { return !openbox_->running() || window_manager_running(connection.get()); },
-        timeout);
+        [&] { return !openbox_->running() || window_manager_running(control_->get()); }, timeout);
     if (!ready || !openbox_->running()) {
         throw std::runtime_error("openbox did not start on " + display_ + ": " +
                                  openbox_->read_stderr());
     }
     // openbox announces itself before it handles map requests, and one sent in that gap
     // is lost for good; only a window it actually maps shows it is ready.
-    if (!window_manager_maps_windows(connection.get(), timeout)) {
-        throw std::runtime_error("openbox on " + display_ + " does not map windows: " +
-                                 openbox_->read_stderr());
+    if (!window_manager_maps_windows(control_->get(), timeout)) {
+        throw std::runtime_error("openbox on " + display_ +
+                                 " does not map windows: " + openbox_->read_stderr());
     }
 }
 
 XvfbServer::~XvfbServer() {
+    control_.reset();
     stop(openbox_);
     stop(xvfb_);
 }
