@@ -38,6 +38,8 @@ MainWindow build_main_window(GtkApplication* app) {
     main.window = GTK_WINDOW(gtk_application_window_new(app));
     gtk_window_set_title(main.window, WINDOW_TITLE);
     gtk_window_set_default_size(main.window, WINDOW_WIDTH, WINDOW_HEIGHT);
+    // The frame stays left to right in a Persian session too; the pages set their own direction.
+    gtk_widget_set_direction(GTK_WIDGET(main.window), GTK_TEXT_DIR_LTR);
     swallow_inspector_shortcuts(main.window);
 
     // The window cannot become smaller than what its child asks for.

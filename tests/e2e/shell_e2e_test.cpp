@@ -458,7 +458,8 @@ TEST_F(ShellE2e, FatalStartUpFailuresAreReported) {
         EnvChanges env;
         std::string message;
     } cases[] = {
-        {{{"DISPLAY", std::nullopt}}, "failed to build window: "},
+        {{{"DISPLAY", std::nullopt}, {"TARNO_VESK_DATA_DIR", (tmp.path() / "new/data").string()}},
+         "failed to build window: "},
         {{{"TARNO_VESK_URL", "not an address"}}, "failed to initialize WebView2: "},
     };
     for (auto& c : cases) {
@@ -469,6 +470,8 @@ TEST_F(ShellE2e, FatalStartUpFailuresAreReported) {
         EXPECT_NE(shell->read_stderr().find(c.message), std::string::npos) << shell->read_stderr();
     }
     EXPECT_FALSE(fs::exists(data_dir() / "config.json"));
+    // The data directory and the profile folder are made before the window is tried.
+    EXPECT_TRUE(fs::is_directory(tmp.path() / "new/data/webview2"));
 }
 
 }  // namespace
