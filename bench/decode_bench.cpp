@@ -1,9 +1,10 @@
 // Throughput of decode_command on backup messages of tens of megabytes, in the three shapes
 // pages send.
-// Not part of the CMake build; from the repository root, for example:
-//   g++ -std=c++20 -O2 -DNDEBUG -Isrc bench/decode_bench.cpp src/bridge/command.cpp \
-//       src/json/json_reader.cpp src/json/json_writer.cpp -lbenchmark -lbenchmark_main \
-//       -pthread -o decode_bench && ./decode_bench
+// Not part of the CMake build. From the repository root, with libbenchmark-dev installed:
+//   g++ -std=c++20 -O2 -DNDEBUG -Isrc bench/decode_bench.cpp src/bridge/command.cpp
+//       src/json/json_reader.cpp src/json/json_writer.cpp
+//       -lbenchmark -lbenchmark_main -pthread -o decode_bench
+// (one command line), then ./decode_bench.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>

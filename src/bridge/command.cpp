@@ -18,14 +18,18 @@ Tag tag_named(std::string_view name) {
     return Tag::none;
 }
 
-// A member the tag may ask for: how often it came and its first value, if a string.
+// A member the tag may ask for: whether it came once or more, and its first value if that
+// is a string (moved, as it may be megabytes).
 struct Field {
-    int count = 0;
+    int count = 0;  // 0, 1, or 2 for any more
     bool is_string = false;
     std::string value;
 
     void take(std::string* text) {
-        if (++count > 1) return;
+        if (count++ > 0) {
+            count = 2;
+            return;
+        }
         is_string = text != nullptr;
         if (text != nullptr) value = std::move(*text);
     }
@@ -134,14 +138,12 @@ std::string encode_command(const DesktopCommand& command) {
         std::string out;
 
         void operator()(const SaveBackup& c) {
-            out.reserve(c.json.size() + 40);
             out = R"({"cmd":"save_backup","json":)";
             json::append_string(out, c.json);
             out += '}';
         }
         void operator()(const OpenBackupsFolder&) { out = R"({"cmd":"open_backups_folder"})"; }
         void operator()(const SetServerUrl& c) {
-            out.reserve(c.url.size() + 40);
             out = R"({"cmd":"set_server_url","url":)";
             json::append_string(out, c.url);
             out += '}';

@@ -1,10 +1,10 @@
 // The hot parts of the JSON reader: string decoding and number checking.
 //
-// Page messages can carry tens of megabytes in one string, so the string decoder works a
-// 16-byte block at a time where SSE2 is there: each block is stored to the output as it is,
-// and the output only advances past the bytes that need nothing done. UTF-8 is validated on
-// the block's bit masks, so plain and non-ASCII text go at the same pace; escapes are
-// decoded one by one.
+// Page messages can carry tens of megabytes in one string. Where SSE2 is there, the string
+// decoder takes 16 bytes at a time: it stores each block to the output as it is, checks its
+// UTF-8 on the block's bit masks, and finds the block's quotation marks, backslashes and
+// control characters from masks too, so ASCII, raw non-ASCII and escaped text all go at
+// about the same pace. Elsewhere a byte loop does the same work.
 #include "json/json_reader.hpp"
 
 #include <charconv>
@@ -147,23 +147,7 @@ inline __m128i splat(int byte) {
     return _mm_set1_epi8(static_cast<char>(byte));
 }
 
-// The first quotation mark from `src` that no backslash escapes, or `end`. Only sizes the
-// output: decoding finds the same mark whenever the escapes before it are valid.
-const char* find_string_end(const char* src, const char* end) {
-    const __m128i quote = splat('"');
-    for (const char* block = src; block < end; block += 16) {
-        uint32_t quotes = mask_of(_mm_cmpeq_epi8(load_block(block, end), quote));
-        while (quotes != 0) {
-            const char* p = block + __builtin_ctz(quotes);
-            quotes &= quotes - 1;
-            const char* q = p;
-            while (q > src && q[-1] == '\\')
-                --q;
-            if ((p - q) % 2 == 0) return p;
-        }
-    }
-    return end;
-}
+#endif  // TARNO_VESK_JSON_SSE2
 
 // Asks for the big pages of memory the kernel can give to large blocks, before the block is
 // first written. A string of tens of megabytes otherwise costs a page fault per 4 KiB, which
@@ -182,12 +166,43 @@ void prefer_huge_pages(std::string& out) {
 #endif
 }
 
+// The first quotation mark from `src` that no backslash escapes, or `end`. It only sizes the
+// output: decoding finds the same mark whenever the escapes before it are valid.
+const char* find_string_end(const char* src, const char* end) {
+    auto unescaped = [src](const char* p) {
+        const char* q = p;
+        while (q > src && q[-1] == '\\')
+            --q;
+        return (p - q) % 2 == 0;
+    };
+#ifdef TARNO_VESK_JSON_SSE2
+    const __m128i quote = splat('"');
+    for (const char* block = src; block < end; block += 16) {
+        uint32_t quotes = mask_of(_mm_cmpeq_epi8(load_block(block, end), quote));
+        while (quotes != 0) {
+            const char* p = block + __builtin_ctz(quotes);
+            quotes &= quotes - 1;
+            if (unescaped(p)) return p;
+        }
+    }
+    return end;
+#else
+    for (const char* p = src;; ++p) {
+        p = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
+        if (p == nullptr) return end;
+        if (unescaped(p)) return p;
+    }
+#endif
+}
+
 // Decoding goes through a small buffer that stays in cache, and the string is written once,
 // in bulk. It is sized the first time the buffer fills, from the source up to the closing
 // quotation mark (decoded text is never longer than its source): writing into a string
 // resized ahead would touch all of its memory twice.
 constexpr std::size_t CHUNK = 16 * 1024;
 constexpr std::size_t SLACK = 32;  // a block store plus the longest escape output
+
+#ifdef TARNO_VESK_JSON_SSE2
 
 struct Output {
     std::string& out;
@@ -263,8 +278,15 @@ bool read_string_portable(std::string_view text, std::size_t& pos, std::string& 
     const char* src = text.data() + pos;
     const char* const end = text.data() + text.size();
     out.clear();
+    bool sized = false;
     char escaped[4];
     for (;;) {
+        // Sized like the vector path's output, once the string is no longer short.
+        if (!sized && out.size() >= CHUNK) {
+            out.reserve(out.size() + static_cast<std::size_t>(find_string_end(src, end) - src));
+            prefer_huge_pages(out);
+            sized = true;
+        }
         // A run of bytes that are copied as they are.
         const char* run = src;
         while (src < end) {

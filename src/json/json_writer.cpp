@@ -4,6 +4,7 @@
 
 #if defined(__SSE2__) || defined(_M_X64)
 #include <emmintrin.h>
+#define TARNO_VESK_JSON_SSE2 1
 #endif
 
 namespace tarno_vesk::json {
@@ -15,53 +16,71 @@ bool needs_escape(unsigned char c) {
 }
 
 void append_escape(std::string& out, unsigned char c) {
+    const char* named = nullptr;
     switch (c) {
         case '"':
-            out += "\\\"";
-            return;
+            named = "\\\"";
+            break;
         case '\\':
-            out += "\\\\";
-            return;
+            named = "\\\\";
+            break;
         case '\b':
-            out += "\\b";
-            return;
+            named = "\\b";
+            break;
         case '\t':
-            out += "\\t";
-            return;
+            named = "\\t";
+            break;
         case '\n':
-            out += "\\n";
-            return;
+            named = "\\n";
+            break;
         case '\f':
-            out += "\\f";
-            return;
+            named = "\\f";
+            break;
         case '\r':
-            out += "\\r";
-            return;
+            named = "\\r";
+            break;
         default:
             break;
+    }
+    if (named != nullptr) {
+        out.append(named, 2);
+        return;
     }
     constexpr char HEX[] = "0123456789abcdef";
     const char code[] = {'\\', 'u', '0', '0', HEX[c >> 4], HEX[c & 0xF]};
     out.append(code, sizeof code);
 }
 
+#ifdef TARNO_VESK_JSON_SSE2
+// Bits for the bytes of the 16 at p that need an escape: quotation marks and backslashes in
+// `marks`, control characters in `controls`.
+struct EscapeMasks {
+    unsigned marks;
+    unsigned controls;
+    unsigned any() const { return marks | controls; }
+};
+
+EscapeMasks escape_masks(const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // Signed, bytes >= 0x80 are below the space too; they are taken out again.
+    const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
+    const unsigned low =
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, _mm_set1_epi8(0x20))));
+    const unsigned marks = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
+        _mm_cmpeq_epi8(v, _mm_set1_epi8('"')), _mm_cmpeq_epi8(v, _mm_set1_epi8('\\')))));
+    return {marks, low & ~high};
+}
+#endif
+
 // Length of the run at the start of [p, end) that is copied as it is.
 std::size_t plain_run(const char* p, const char* end) {
     const char* q = p;
-#if defined(__SSE2__) || defined(_M_X64)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i backslash = _mm_set1_epi8('\\');
-    const __m128i space = _mm_set1_epi8(0x20);
-    while (end - q >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(q));
-        // Signed, bytes >= 0x80 are below the space too; they are taken out again.
-        const unsigned high = static_cast<unsigned>(_mm_movemask_epi8(v));
-        const unsigned low = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmplt_epi8(v, space)));
-        const unsigned special = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(
-                                     _mm_cmpeq_epi8(v, quote), _mm_cmpeq_epi8(v, backslash)))) |
-                                 (low & ~high);
-        if (special != 0) return static_cast<std::size_t>(q - p) + __builtin_ctz(special);
-        q += 16;
+#ifdef TARNO_VESK_JSON_SSE2
+    for (; end - q >= 16; q += 16) {
+        if (const unsigned special = escape_masks(q).any(); special != 0) {
+            return static_cast<std::size_t>(q - p) +
+                   static_cast<std::size_t>(__builtin_ctz(special));
+        }
     }
 #endif
     while (q < end && !needs_escape(static_cast<unsigned char>(*q)))
@@ -69,10 +88,36 @@ std::size_t plain_run(const char* p, const char* end) {
     return static_cast<std::size_t>(q - p);
 }
 
+// At least the length of `text` once escaped, so that a large string is allocated once.
+std::size_t escaped_size_bound(std::string_view text) {
+    std::size_t extra = 0;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+#ifdef TARNO_VESK_JSON_SSE2
+    for (; end - p >= 16; p += 16) {
+        const EscapeMasks masks = escape_masks(p);
+        // Escapes are sparse: counting bit by bit beats a software popcount.
+        for (unsigned m = masks.marks; m != 0; m &= m - 1)
+            extra += 1;
+        for (unsigned m = masks.controls; m != 0; m &= m - 1)
+            extra += 5;
+    }
+#endif
+    for (; p < end; ++p) {
+        const auto c = static_cast<unsigned char>(*p);
+        extra += c < 0x20 ? 5 : (c == '"' || c == '\\') ? 1 : 0;
+    }
+    return text.size() + extra;
+}
+
 }  // namespace
 
 void append_string(std::string& out, std::string_view text) {
-    out.reserve(out.size() + text.size() + 2);
+    // Large text is measured first so that it is allocated once, with room left for the
+    // caller to close what holds the string.
+    constexpr std::size_t LARGE = 4096, CLOSING = 8;
+    out.reserve(out.size() + 2 + CLOSING +
+                (text.size() < LARGE ? text.size() : escaped_size_bound(text)));
     out += '"';
     const char* p = text.data();
     const char* const end = p + text.size();

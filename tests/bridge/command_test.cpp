@@ -58,6 +58,9 @@ std::vector<Row> accepted_rows() {
          R"({"cmd":"set_server_url","json":1,"url":"u","json":"x"})", SetServerUrl{"u"}},
         {"BackupCommandIgnoresDuplicateUrl",
          R"({"cmd":"save_backup","url":null,"json":"j","url":"x"})", SaveBackup{"j"}},
+        {"NestedMembersDoNotCount",
+         R"({"x":{"cmd":"open_backups_folder","json":1},"cmd":"save_backup","json":"b","y":["json"]})",
+         SaveBackup{"b"}},
         {"EscapedTag", R"({"cmd":"save\u005fbackup","json":"x"})", SaveBackup{"x"}},
         {"EscapedCmdName", R"({"\u0063md":"open_backups_folder"})", OPEN},
         {"EscapedFieldNameUpperHex", R"({"cmd":"save_backup","\u006Ason":"x"})", SaveBackup{"x"}},
@@ -154,6 +157,8 @@ std::vector<Row> rejected_rows() {
         {"LoneLowSurrogate", R"({"cmd":"save_backup","json":"\udc00"})", REJECTED},
         {"HighThenLetter", R"({"cmd":"save_backup","json":"\ud800\u0041"})", REJECTED},
         {"HighThenHigh", R"({"cmd":"save_backup","json":"\ud800\ud800"})", REJECTED},
+        {"LowThenLow", R"({"cmd":"save_backup","json":"\udc00\udc00"})", REJECTED},
+        {"PairReversed", R"({"cmd":"save_backup","json":"\ude00\ud83d"})", REJECTED},
         {"HighThenOtherEscape", R"({"cmd":"save_backup","json":"\ud800\n"})", REJECTED},
         {"HighThenRawLow", "{\"cmd\":\"save_backup\",\"json\":\"\\ud800\xED\xB0\x80\"}", REJECTED},
         {"LoneSurrogateInIgnoredMember", R"({"cmd":"open_backups_folder","x":"\udfff"})", REJECTED},
@@ -292,13 +297,15 @@ TEST(CommandLarge, EightMegabyteBackupDecodesExactly) {
         content += record;
     content.back() = ']';
 
-    const auto command =
-        decode_command("{\"cmd\":\"save_backup\",\"json\":\"" + escape_for_test(content) + "\"}");
+    const std::string escaped = escape_for_test(content);
+    const auto command = decode_command("{\"cmd\":\"save_backup\",\"json\":\"" + escaped + "\"}");
     ASSERT_TRUE(command.has_value());
     const auto* backup = std::get_if<SaveBackup>(&*command);
     ASSERT_NE(backup, nullptr);
     ASSERT_EQ(backup->json.size(), content.size());
     EXPECT_TRUE(backup->json == content);
+    // Sized once from the escaped text, not grown by doubling.
+    EXPECT_LE(backup->json.capacity(), escaped.size());
 }
 
 TEST(CommandEncode, CanonicalText) {

@@ -323,6 +323,8 @@ const std::vector<std::string>& fragments() {
         "\xD8\xB3\x80",
         "\\ud800",
         "\\udc00",
+        "\\udc00\\udc00",
+        "\\ude00\\ud83d",
         "\\ud800\\u0041",
         "\\x",
         "\\u12",

@@ -47,18 +47,19 @@ TEST(AppendString, AppendsToWhatIsThere) {
     EXPECT_EQ(out, R"(["a","\n")");
 }
 
+// The text escaped one byte at a time, each through the writer on its own.
+std::string one_by_one(std::string_view text) {
+    std::string out = "\"";
+    for (const char c : text) {
+        const std::string single = as_json(std::string(1, c));
+        out += single.substr(1, single.size() - 2);
+    }
+    return out + "\"";
+}
+
 // The writer scans 16 bytes at a time: put each kind of byte at every offset of two blocks
-// and at the very end, and compare with escaping one byte at a time.
+// and at the very end.
 TEST(AppendString, SpecialBytesAtEveryBlockOffset) {
-    auto one_by_one = [](std::string_view text) {
-        std::string out = "\"";
-        for (const char c : text) {
-            const std::string single(1, c);
-            const std::string q = as_json(single);
-            out += q.substr(1, q.size() - 2);
-        }
-        return out + "\"";
-    };
     for (const std::string& special : {"\""s, "\\"s, "\x1F"s, "\0"s, "\x7F"s, "\xDB\xB1"s}) {
         for (std::size_t length = 1; length <= 40; ++length) {
             for (std::size_t at = 0; at < length; ++at) {
@@ -69,6 +70,18 @@ TEST(AppendString, SpecialBytesAtEveryBlockOffset) {
             }
         }
     }
+}
+
+TEST(AppendString, LongTextWithEveryByte) {
+    std::string text;
+    for (int round = 0; round < 40; ++round) {
+        for (int c = 0; c < 256; ++c)
+            text += static_cast<char>((c * 7 + round) % 256);
+        text += std::string(static_cast<std::size_t>(round), 'p');
+    }
+    std::string out = "[";
+    append_string(out, text);
+    EXPECT_EQ(out, "[" + one_by_one(text));
 }
 
 }  // namespace
