@@ -59,4 +59,13 @@ std::vector<std::string> list_dir(const std::string& path) {
     return names;
 }
 
+bool has_shape(const std::string& text, const std::string& pattern) {
+    if (text.size() != pattern.size()) return false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        bool digit = text[i] >= '0' && text[i] <= '9';
+        if (pattern[i] == '9' ? !digit : text[i] != pattern[i]) return false;
+    }
+    return true;
+}
+
 }  // namespace tarno_vesk::test

@@ -26,4 +26,8 @@ void write_file(const std::string& path, const std::string& content);
 bool exists(const std::string& path);
 std::vector<std::string> list_dir(const std::string& path);  // sorted names
 
+// Whether `text` has the shape of `pattern`, where '9' stands for any digit and every other
+// character for itself ("tarno-vesk-backup-99999999-999999.json").
+bool has_shape(const std::string& text, const std::string& pattern);
+
 }  // namespace tarno_vesk::test
