@@ -63,7 +63,7 @@ constexpr auto ESCAPED = [] {
     const char meanings[] = "\"\\/\b\f\n\r\t";
     for (int i = 0; i < 8; ++i)
         t.v[static_cast<Byte>(letters[i])] = meanings[i];
-    t.v['u'] = 'u';
+    t.v[static_cast<Byte>('u')] = 'u';
     return t;
 }();
 
