@@ -213,6 +213,12 @@ TEST_F(ShellE2e, TamperingPageNeitherBreaksNorRewritesTheChannel) {
     EXPECT_EQ(std::distance(fs::directory_iterator(data_dir()), fs::directory_iterator()), 3);
 }
 
+TEST_F(ShellE2e, MediaWithSoundPlaysWithoutAClick) {
+    auto shell = start(pages.url("autoplay.html"));
+    ASSERT_TRUE(wait_until([&] { return !backups().empty(); }));
+    EXPECT_EQ(backups(), std::vector<std::string>{"played"});
+}
+
 TEST_F(ShellE2e, ChildFramesCannotReachTheProgram) {
     HttpServer other_origin{TARNO_VESK_TEST_PAGES};
     auto shell = start(pages.url("frames.html") + "?" + other_origin.url("child.html"));
