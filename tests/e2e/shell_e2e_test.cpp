@@ -56,6 +56,16 @@ std::vector<pid_t> descendants(pid_t root) {
     return found;
 }
 
+// Kills WebKit's web process, which runs below the program inside its sandbox's helpers.
+bool kill_web_process(pid_t program) {
+    bool killed = false;
+    for (pid_t pid : descendants(program)) {
+        std::string comm = read_text_file("/proc/" + std::to_string(pid) + "/comm").value_or("");
+        if (comm.starts_with("WebKitWebProces")) killed = ::kill(pid, SIGKILL) == 0 || killed;
+    }
+    return killed;
+}
+
 // A port on 127.0.0.1 that refuses connections until open() is called; then it answers every
 // request with `page`. Bound but not listening is what makes the refusal.
 class LateServer {
@@ -329,13 +339,7 @@ TEST_F(ShellE2e, ProfileSurvivesARestartWithTheSameDataDirectoryOnly) {
 TEST_F(ShellE2e, KilledWebProcessIsReplacedAndTheBridgeWorksAgain) {
     auto shell = start(pages.url("keys.html"));
     ASSERT_TRUE(wait_for_backup("load"));
-    // WebKit's web process runs below the program, inside its sandbox's helper processes.
-    bool killed = false;
-    for (pid_t pid : descendants(shell->pid())) {
-        std::string comm = read_text_file("/proc/" + std::to_string(pid) + "/comm").value_or("");
-        if (comm.starts_with("WebKitWebProces")) killed = ::kill(pid, SIGKILL) == 0 || killed;
-    }
-    ASSERT_TRUE(killed);
+    ASSERT_TRUE(kill_web_process(shell->pid()));
     EXPECT_TRUE(wait_for_backup("load", 2));
     EXPECT_TRUE(shell->running());
 }
@@ -409,18 +413,9 @@ TEST_F(ShellE2e, BurstOfFiveThousandMixedCommands) {
 
 TEST_F(ShellE2e, PageThatKeepsCrashingIsReloadedOnlyAFewTimes) {
     auto shell = start(pages.url("crash.html"));
-    auto kill_web_process = [&] {
-        bool killed = false;
-        for (pid_t pid : descendants(shell->pid())) {
-            std::string comm =
-                read_text_file("/proc/" + std::to_string(pid) + "/comm").value_or("");
-            if (comm.starts_with("WebKitWebProces")) killed = ::kill(pid, SIGKILL) == 0 || killed;
-        }
-        return killed;
-    };
     for (size_t loads = 1; loads <= 4; ++loads) {
         ASSERT_TRUE(wait_for_backup("load", loads)) << loads;
-        ASSERT_TRUE(wait_until(kill_web_process));
+        ASSERT_TRUE(wait_until([&] { return kill_web_process(shell->pid()); }));
     }
     // The budget is spent: no fifth load, and the window stays open.
     std::this_thread::sleep_for(std::chrono::seconds(3));
