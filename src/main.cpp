@@ -28,6 +28,7 @@ struct StartUp {
     std::string data_dir;
     std::string app_url;
     std::string profile_folder;
+    bool gpu_rendering = true;
 };
 
 // One line on standard error, then an abnormal end at once: no clean-up, nothing saved.
@@ -48,6 +49,16 @@ void clear_inspector_environment() {
     }
 }
 
+// GTK 4.8 and WebKitGTK 2.50 draw through OpenGL even where there is no GPU, and Mesa's
+// software OpenGL (llvmpipe) then costs about 100 MiB and half a second at every start.
+// Without a GPU render node both draw with the processor directly instead; with one, the GPU
+// path stays. A GSK_RENDERER the user has chosen is left alone.
+bool choose_rendering() {
+    if (platform::has_gpu_render_node()) return true;
+    g_setenv("GSK_RENDERER", "cairo", FALSE);
+    return false;
+}
+
 void on_activate(GtkApplication* app, gpointer data) {
     const StartUp& start = *static_cast<const StartUp*>(data);
     MainWindow main = build_main_window(app);
@@ -56,6 +67,7 @@ void on_activate(GtkApplication* app, gpointer data) {
     config.profile_folder = start.profile_folder;
     config.address = start.app_url;
     config.document_start_scripts = {{BRIDGE_SCRIPT, true}};
+    config.gpu_rendering = start.gpu_rendering;
     config.message_handler = [data_dir = start.data_dir](std::string_view text, std::string_view) {
         handle_command_message(data_dir, text);
     };
@@ -79,6 +91,7 @@ int main(int, char** argv) {
     start.profile_folder = path_join(start.data_dir, "webview2");
     platform::create_dir_all(start.profile_folder);
 
+    start.gpu_rendering = choose_rendering();
     g_set_prgname(PROGRAM_NAME);  // the window class, matched by the desktop entry
     std::string error;
     if (!open_display(error)) fail_start_up("failed to build window", error);

@@ -279,4 +279,15 @@ bool start_detached(const std::string& program, const std::vector<std::string>& 
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool has_gpu_render_node() {
+    DIR* dir = ::opendir("/dev/dri");
+    if (dir == nullptr) return false;
+    bool found = false;
+    while (const dirent* entry = ::readdir(dir)) {
+        if (std::string_view(entry->d_name).starts_with("renderD")) found = true;
+    }
+    ::closedir(dir);
+    return found;
+}
+
 }  // namespace tarno_vesk::platform

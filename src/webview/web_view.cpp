@@ -182,6 +182,10 @@ WebKitWebView* create_web_view(const MainWindow& main, WebViewConfig config, std
     webkit_settings_set_media_playback_requires_user_gesture(settings.get(), FALSE);
     webkit_settings_set_enable_back_forward_navigation_gestures(settings.get(), FALSE);
     webkit_settings_set_javascript_can_open_windows_automatically(settings.get(), FALSE);
+    if (!config.gpu_rendering) {
+        webkit_settings_set_hardware_acceleration_policy(settings.get(),
+                                                         WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    }
 
     // Autoplay needs the site policy as well as the setting.
     auto policies = adopt(

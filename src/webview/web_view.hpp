@@ -30,6 +30,7 @@ struct WebViewConfig {
     std::string address;
     std::vector<DocumentStartScript> document_start_scripts;
     MessageHandler message_handler;
+    bool gpu_rendering = true;  // false: the page is composited on the processor
 };
 
 // Creates the web view inside `main` and starts loading the address. Returns nullptr and
