@@ -166,39 +166,10 @@ void prefer_huge_pages(std::string& out) {
 #endif
 }
 
-// The first quotation mark from `src` that no backslash escapes, or `end`. It only sizes the
-// output: decoding finds the same mark whenever the escapes before it are valid.
-const char* find_string_end(const char* src, const char* end) {
-    auto unescaped = [src](const char* p) {
-        const char* q = p;
-        while (q > src && q[-1] == '\\')
-            --q;
-        return (p - q) % 2 == 0;
-    };
-#ifdef TARNO_VESK_JSON_SSE2
-    const __m128i quote = splat('"');
-    for (const char* block = src; block < end; block += 16) {
-        uint32_t quotes = mask_of(_mm_cmpeq_epi8(load_block(block, end), quote));
-        while (quotes != 0) {
-            const char* p = block + __builtin_ctz(quotes);
-            quotes &= quotes - 1;
-            if (unescaped(p)) return p;
-        }
-    }
-    return end;
-#else
-    for (const char* p = src;; ++p) {
-        p = static_cast<const char*>(std::memchr(p, '"', static_cast<std::size_t>(end - p)));
-        if (p == nullptr) return end;
-        if (unescaped(p)) return p;
-    }
-#endif
-}
-
 // Decoding goes through a small buffer that stays in cache, and the string is written once,
-// in bulk. It is sized the first time the buffer fills, from the source up to the closing
-// quotation mark (decoded text is never longer than its source): writing into a string
-// resized ahead would touch all of its memory twice.
+// in bulk. It is sized the first time the buffer fills, by the rest of the source (decoded
+// text is never longer than its source): writing into a string resized ahead would touch all
+// of its memory twice.
 constexpr std::size_t CHUNK = 16 * 1024;
 constexpr std::size_t SLACK = 32;  // a block store plus the longest escape output
 
@@ -214,7 +185,9 @@ struct Output {
     void flush(const char* src, const char* end) {
         const std::size_t used = static_cast<std::size_t>(dst - chunk);
         if (out.empty()) {
-            out.reserve(used + static_cast<std::size_t>(find_string_end(src, end) - src));
+            // The rest of the text bounds the string; pages never written are never touched,
+            // so the bound costs nothing and saves a scan for the closing quotation mark.
+            out.reserve(used + static_cast<std::size_t>(end - src));
             prefer_huge_pages(out);
         }
         out.append(chunk, used);
@@ -283,7 +256,7 @@ bool read_string_portable(std::string_view text, std::size_t& pos, std::string& 
     for (;;) {
         // Sized like the vector path's output, once the string is no longer short.
         if (!sized && out.size() >= CHUNK) {
-            out.reserve(out.size() + static_cast<std::size_t>(find_string_end(src, end) - src));
+            out.reserve(out.size() + static_cast<std::size_t>(end - src));
             prefer_huge_pages(out);
             sized = true;
         }

@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <malloc.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -277,6 +278,10 @@ bool start_detached(const std::string& program, const std::vector<std::string>& 
         if (errno != EINTR) return false;
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+void release_free_memory() {
+    ::malloc_trim(0);
 }
 
 bool has_gpu_render_node() {

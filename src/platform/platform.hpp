@@ -63,6 +63,10 @@ std::optional<std::string> find_program(std::string_view name, std::string_view 
 // that no zombie is left behind. False when it could not be started.
 bool start_detached(const std::string& program, const std::vector<std::string>& args);
 
+// Hands memory the process has freed back to the system. After a message of tens of
+// megabytes, the allocator would otherwise keep much of it for later use.
+void release_free_memory();
+
 // Whether the machine has a GPU render node (/dev/dri/renderD*): without one, any OpenGL
 // drawing is done by the processor in software.
 bool has_gpu_render_node();

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "platform/platform.hpp"
 #include "shell/data_dir.hpp"
 #include "shell/web_address.hpp"
 #include "webview/failure_page.hpp"
@@ -32,16 +33,23 @@ WebViewState* state_of(gpointer web_view) {
     return static_cast<WebViewState*>(g_object_get_data(G_OBJECT(web_view), "tarno-vesk-state"));
 }
 
+// A text of at least this size is a large backup: once it is handled, the memory of its copies
+// here and in the engine goes back to the system instead of staying with the idle window.
+constexpr gsize LARGE_MESSAGE = 1 << 20;
+
 void on_script_message(WebKitUserContentManager*, JSCValue* value, gpointer web_view) {
     if (!jsc_value_is_string(value)) return;  // only texts are messages
-    // As bytes, not as a C string: a NUL inside the text must not cut it short.
-    GBytesPtr bytes(jsc_value_to_string_as_bytes(value));
-    if (!bytes) return;
-    gsize size = 0;
-    auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
     const char* address = webkit_web_view_get_uri(WEBKIT_WEB_VIEW(web_view));
     if (address == nullptr) return;
-    state_of(web_view)->message_handler(std::string_view(data ? data : "", size), address);
+    gsize size = 0;
+    {
+        // As bytes, not as a C string: a NUL inside the text must not cut it short.
+        GBytesPtr bytes(jsc_value_to_string_as_bytes(value));
+        if (!bytes) return;
+        auto* data = static_cast<const char*>(g_bytes_get_data(bytes.get(), &size));
+        state_of(web_view)->message_handler(std::string_view(data ? data : "", size), address);
+    }
+    if (size >= LARGE_MESSAGE) platform::release_free_memory();
 }
 
 // New windows never open: the request yields no view and the navigation is ignored.
