@@ -66,13 +66,13 @@ insert('    // Autoplay needs the site policy as well as the setting.\n', '''   
 
 insert('void on_script_message(WebKitUserContentManager*, JSCValue* value, gpointer web_view) {\n',
        '    const gint64 entered = g_get_real_time();  // bench experiment: stage trace\n')
-insert('    GBytesPtr bytes(jsc_value_to_string_as_bytes(value));\n    if (!bytes) return;\n',
-       '    const gint64 converted = g_get_real_time();\n')
-insert('    state_of(web_view)->message_handler(std::string_view(data ? data : "", size), address);\n',
-       '''    if (g_getenv("TV_EXP_TRACE"))
-        g_printerr("tv-trace entered=%" G_GINT64_FORMAT " converted=%" G_GINT64_FORMAT
-                   " handled=%" G_GINT64_FORMAT " bytes=%zu\\n",
-                   entered, converted, g_get_real_time(), static_cast<size_t>(size));
+insert('        GBytesPtr bytes(jsc_value_to_string_as_bytes(value));\n        if (!bytes) return;\n',
+       '        const gint64 converted = g_get_real_time();\n')
+insert('        state_of(web_view)->message_handler(std::string_view(data ? data : "", size), address);\n',
+       '''        if (g_getenv("TV_EXP_TRACE"))
+            g_printerr("tv-trace entered=%" G_GINT64_FORMAT " converted=%" G_GINT64_FORMAT
+                       " handled=%" G_GINT64_FORMAT " bytes=%zu\\n",
+                       entered, converted, g_get_real_time(), static_cast<size_t>(size));
 ''')
 
 with open(path, 'w') as f:
