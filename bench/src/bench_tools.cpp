@@ -51,7 +51,8 @@ long status_kib(const char* field) {
     std::string line;
     const std::size_t n = std::strlen(field);
     while (std::getline(in, line)) {
-        if (line.compare(0, n, field) == 0 && line[n] == ':') return std::atol(line.c_str() + n + 1);
+        if (line.compare(0, n, field) == 0 && line[n] == ':')
+            return std::atol(line.c_str() + n + 1);
     }
     return -1;
 }

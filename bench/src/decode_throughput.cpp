@@ -49,8 +49,7 @@ void nlohmann_parse(benchmark::State& state, const std::string* text) {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: %s WORDS_JSON [--sizes=1,16,64] [benchmark flags]\n",
-                     argv[0]);
+        std::fprintf(stderr, "usage: %s WORDS_JSON [--sizes=1,16,64] [benchmark flags]\n", argv[0]);
         return 2;
     }
     const bench::Words words = bench::load_words(argv[1]);

@@ -23,8 +23,8 @@ namespace bench {
 
 struct Words {
     std::string shop, shop_city, currency;
-    std::vector<std::string> first_names, last_names, products, brands, categories, units,
-        cities, streets, notes, ascii_words;
+    std::vector<std::string> first_names, last_names, products, brands, categories, units, cities,
+        streets, notes, ascii_words;
 };
 
 inline Words load_words(const std::string& path) {
@@ -257,20 +257,25 @@ enum class Shape { shop, ascii, escaped };
 
 inline const char* shape_name(Shape s) {
     switch (s) {
-        case Shape::shop: return "shop-backup";
-        case Shape::ascii: return "ascii";
-        case Shape::escaped: return "u-escaped";
+        case Shape::shop:
+            return "shop-backup";
+        case Shape::ascii:
+            return "ascii";
+        case Shape::escaped:
+            return "u-escaped";
     }
     return "?";
 }
 
 // The save_backup message text of a shape, as the page bridge posts it.
 inline std::string message(const Words& w, Shape shape, uint32_t units) {
-    using tarno_vesk::SaveBackup;
     using tarno_vesk::encode_command;
+    using tarno_vesk::SaveBackup;
     switch (shape) {
-        case Shape::shop: return encode_command(SaveBackup{shop_backup(w, units)});
-        case Shape::ascii: return encode_command(SaveBackup{ascii_text(w, units)});
+        case Shape::shop:
+            return encode_command(SaveBackup{shop_backup(w, units)});
+        case Shape::ascii:
+            return encode_command(SaveBackup{ascii_text(w, units)});
         case Shape::escaped:
             return escape_non_ascii(encode_command(SaveBackup{shop_backup(w, units)}));
     }

@@ -5,7 +5,6 @@
 #include <sys/file.h>
 #include <unistd.h>
 
-
 #include "settings/config.hpp"
 #include "support/temp_dir.hpp"
 

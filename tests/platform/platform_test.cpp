@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-
 #include "support/temp_dir.hpp"
 
 namespace tarno_vesk::platform {
