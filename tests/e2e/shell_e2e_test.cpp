@@ -406,7 +406,9 @@ TEST_F(ShellE2e, BurstOfFiveThousandMixedCommands) {
     long after = resident_kb(shell->pid());
     RecordProperty("rss_before_kb", std::to_string(before));
     RecordProperty("rss_after_kb", std::to_string(after));
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LE(after, before + before / 10) << "before " << before << " kB, after " << after;
+#endif  // AddressSanitizer holds freed memory in quarantine by design: no figure to check
     ASSERT_TRUE(send_key(x, *window, XK_c));  // the window still answers
     EXPECT_TRUE(wait_for_backup("after"));
 }
