@@ -123,6 +123,7 @@ class ShellE2e : public ::testing::Test {
 
     TempDir tmp;
     HttpServer pages{TARNO_VESK_TEST_PAGES};
+    X11Display x{xvfb->display()};
     DumpLogsOnFailure logs{{}};
     int runs = 0;
 
@@ -160,10 +161,7 @@ class ShellE2e : public ::testing::Test {
             env[name] = value;
         // openbox may drop the map request of a window that reuses the id of one it is still
         // unmanaging, so each program starts once the previous one's window is gone.
-        {
-            X11Display x(xvfb->display());
-            wait_until([&] { return managed_windows(x).empty(); });
-        }
+        wait_until([&] { return managed_windows(x).empty(); });
         auto process = std::make_unique<Process>(std::vector<std::string>{TARNO_VESK_PROGRAM}, env,
                                                  t, "tarno-vesk-" + std::to_string(++runs));
         logs.add(process->stderr_path());
@@ -244,7 +242,6 @@ TEST_F(ShellE2e, FilePagesGetTheBridgeToo) {
 
 TEST_F(ShellE2e, WindowTitleSizeMinimumAndCloseRequest) {
     auto shell = start(pages.url("keys.html"));
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     EXPECT_EQ(window_title(x, *window), WINDOW_TITLE);
@@ -267,7 +264,6 @@ TEST_F(ShellE2e, WindowTitleSizeMinimumAndCloseRequest) {
 TEST_F(ShellE2e, AltF4EndsTheProgramNormally) {
     auto shell = start(pages.url("keys.html"));
     ASSERT_TRUE(wait_for_backup("load"));
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     ASSERT_TRUE(send_key(x, *window, XK_F4, {XK_Alt_L}));
@@ -277,7 +273,6 @@ TEST_F(ShellE2e, AltF4EndsTheProgramNormally) {
 TEST_F(ShellE2e, F5AndCtrlF5Reload) {
     auto shell = start(pages.url("keys.html"));
     ASSERT_TRUE(wait_for_backup("load"));
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     ASSERT_TRUE(send_key(x, *window, XK_F5));
@@ -290,7 +285,6 @@ TEST_F(ShellE2e, F5AndCtrlF5Reload) {
 TEST_F(ShellE2e, NewWindowsOpenNothing) {
     auto shell = start(pages.url("keys.html#open"));
     ASSERT_TRUE(wait_for_backup("load"));
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     ASSERT_TRUE(send_key(x, *window, XK_Return));  // activates the target=_blank link
@@ -304,7 +298,6 @@ TEST_F(ShellE2e, NewWindowsOpenNothing) {
 TEST_F(ShellE2e, WindowCloseFromThePageLeavesTheMainWindowOpen) {
     auto shell = start(pages.url("close.html"));
     ASSERT_TRUE(wait_for_backup("closing"));
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     EXPECT_FALSE(shell->wait_for_exit(std::chrono::milliseconds(1500)));
@@ -316,7 +309,6 @@ TEST_F(ShellE2e, WindowCloseFromThePageLeavesTheMainWindowOpen) {
 TEST_F(ShellE2e, ProfileSurvivesARestartWithTheSameDataDirectoryOnly) {
     auto run = [&](const fs::path& data) {
         auto shell = start(pages.url("storage.html"), {{"TARNO_VESK_DATA_DIR", data.string()}});
-        X11Display x(xvfb->display());
         auto window = find_window_by_pid(x, shell->pid());
         EXPECT_TRUE(window);
         bool saved = wait_until([&] { return !load_config(data).backups.empty(); });
@@ -349,7 +341,6 @@ TEST_F(ShellE2e, UnreachableServerShowsOurPageAndItsButtonTriesAgain) {
         "<!doctype html><meta charset=utf-8><script>"
         "window.tarnoVeskDesktop.saveBackup('server reached')</script>");
     auto shell = start(server.url());
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     // The page's retry button is the only thing in these teals (plain and focused).
@@ -377,7 +368,6 @@ long resident_kb(pid_t pid) {
 TEST_F(ShellE2e, BurstOfFiveThousandMixedCommands) {
     auto shell = start(pages.url("burst.html"));
     ASSERT_TRUE(wait_for_backup("ready"));
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     long before = resident_kb(shell->pid());
@@ -423,7 +413,6 @@ TEST_F(ShellE2e, PageThatKeepsCrashingIsReloadedOnlyAFewTimes) {
     std::this_thread::sleep_for(std::chrono::seconds(3));
     EXPECT_EQ(pages.request_count("/crash.html"), 4u);
     EXPECT_TRUE(shell->running());
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     send_close_request(x, *window);
@@ -445,7 +434,6 @@ TEST_F(ShellE2e, NoDeveloperToolsByAnyPath) {
     auto shell = start(pages.url("keys.html"), {{"GTK_DEBUG", "interactive"},
                                                 {"WEBKIT_INSPECTOR_HTTP_SERVER", "127.0.0.1:1"}});
     ASSERT_TRUE(wait_for_backup("load"));
-    X11Display x(xvfb->display());
     auto window = find_window_by_pid(x, shell->pid());
     ASSERT_TRUE(window);
     ASSERT_TRUE(send_key(x, *window, XK_I, {XK_Control_L, XK_Shift_L}));
