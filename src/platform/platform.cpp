@@ -3,7 +3,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <malloc.h>
-#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -13,7 +12,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <random>
 
 #include "shell/unicode.hpp"
 

@@ -85,6 +85,11 @@ void on_web_process_terminated(WebKitWebView* web_view, WebKitWebProcessTerminat
     webkit_web_view_load_uri(web_view, shown != nullptr ? shown : state->address.c_str());
 }
 
+void show_failure_page(WebKitWebView* web_view, const char* failing_uri, LoadFailure failure) {
+    std::string page = failure_page_html(failing_uri, failure);
+    webkit_web_view_load_alternate_html(web_view, page.c_str(), failing_uri, nullptr);
+}
+
 // A failed load of a page shows our own Persian page instead of the engine's English one.
 // Loads cancelled by a new navigation or a reload, and loads handed to a download, are not
 // failures anyone needs to see.
@@ -103,16 +108,14 @@ gboolean on_load_failed(WebKitWebView* web_view, WebKitLoadEvent, gchar* failing
                                WEBKIT_NETWORK_ERROR_FILE_DOES_NOT_EXIST)) {
         failure = LoadFailure::missing_file;
     }
-    std::string page = failure_page_html(failing_uri, failure);
-    webkit_web_view_load_alternate_html(web_view, page.c_str(), failing_uri, nullptr);
+    show_failure_page(web_view, failing_uri, failure);
     return TRUE;
 }
 
 // An untrusted certificate is a failed load like any other, shown with our own page.
 gboolean on_load_failed_with_tls_errors(WebKitWebView* web_view, gchar* failing_uri,
                                         GTlsCertificate*, GTlsCertificateFlags, gpointer) {
-    std::string page = failure_page_html(failing_uri, LoadFailure::secure_connection);
-    webkit_web_view_load_alternate_html(web_view, page.c_str(), failing_uri, nullptr);
+    show_failure_page(web_view, failing_uri, LoadFailure::secure_connection);
     return TRUE;
 }
 
